@@ -1,0 +1,95 @@
+#pragma once
+// The "Proc Control" panel: which slice is reconstructed and how the
+// projections are placed (slice, centre of rotation, axis orientation, angle
+// offset, slice range of a range run, number of parallel calculators and two
+// recorded centres from which a centre varying linearly with the slice is
+// derived). It computes nothing; it announces changes and fills CtRunParams.
+#include "ct/ct_run_params.h"
+
+#include <QFrame>
+#include <memory>
+
+class QAbstractButton;
+namespace Ui {
+class ProcCtrl;
+}
+
+class ProcCtrl : public QFrame
+{
+    Q_OBJECT
+public:
+    explicit ProcCtrl(QWidget *parent = nullptr);
+    ~ProcCtrl() override;
+
+    // Values kept by the panel (updated when a field is left or a setter runs).
+    bool rotAxIsV() const { return rotAxIsV_; }
+    int sliceNo() const { return sliceNo_; }
+    double cor() const { return cor_; }
+    double recordedCor1() const { return recordedCor1_; }
+    double recordedCor2() const { return recordedCor2_; }
+    int recordedSlice1() const { return recordedSlice1_; }
+    int recordedSlice2() const { return recordedSlice2_; }
+
+    // Values read from their widgets each time they are asked.
+    int sliceFrom() const;
+    int sliceTo() const;
+    int sliceStep() const; // as typed, sign included
+    double angleOffset() const;
+    bool autoExec() const;
+    bool autoUpdate() const;
+    int threads() const;
+    int maxThreads() const;
+
+    void setAutoExec(bool f);
+    void setAutoUpdate(bool f);
+    void setThreads(int n);
+    void setMaxThreads(int n);
+    void setRotAxIsV(bool v);
+    void setRecordedCor1(int slice, double cor);
+    void setRecordedCor2(int slice, double cor);
+
+    void fillRunParams(CtRunParams &p, bool calcCt1, bool calcCt2) const;
+    // Centre of rotation for a slice: the line through the two records when
+    // both are set at different slices, otherwise the params' cor.
+    static double corForSlice(const CtRunParams &p, int slice);
+
+    // Field conversions shared by the panel: text that is not a number (or an
+    // integer that does not fit in 32 bits) reads as 0.
+    static int parseInt(const QString &text);
+    static double parseDouble(const QString &text);
+    static QString recordText(int slice, double cor);
+
+signals:
+    void autoUpdateUpdated();
+    void autoExecUpdated();
+    void rotAxUpdated();
+    void sliceNoUpdated();
+    void corUpdated();
+
+private slots:
+    void recordCoR();
+    void sliceNoEditingFinished();
+    void corEditingFinished();
+    void rotAxSelectionChanged(QAbstractButton *button);
+    void clearRecordedCoR();
+
+public slots:
+    void setCor(double cor);
+    void setSliceNo(int sliceNo);
+    void setSliceFrom(int from);
+    void setSliceTo(int to);
+    void setSliceStep(int step);
+    void setAngleOffset(double deg);
+
+private:
+    void showRecords();
+
+    std::unique_ptr<Ui::ProcCtrl> ui;
+    bool rotAxIsV_ = false;
+    int sliceNo_ = 0;
+    double cor_ = 0.0;
+    double recordedCor1_ = 0.0;
+    double recordedCor2_ = 0.0;
+    int recordedSlice1_ = -1;
+    int recordedSlice2_ = -1;
+};

@@ -1,0 +1,124 @@
+#include "ct/data_saver.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+QString joinFolder(const QString &path, const QString &sub)
+{
+    return QStringLiteral("%1%2%3").arg(path, QDir::separator(), sub);
+}
+
+void writeDataFile(const QString &filePath, const QByteArray &data)
+{
+    QFile f(filePath);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        qDebug() << "Can't write file : " << filePath;
+        return;
+    }
+    const qint64 written = f.write(data);
+    const bool flushed = f.flush();
+    f.close();
+    if (written != data.size() || !flushed || f.error() != QFileDevice::NoError)
+        qDebug() << "Can't write file : " << filePath;
+}
+
+void writeImageFile(const QString &filePath, const QImage &img)
+{
+    // The format follows the file suffix (png), default quality.
+    if (img.isNull() || !img.save(filePath))
+        qDebug() << "Can't write file : " << filePath;
+}
+
+} // namespace
+
+DataSaver::DataSaver(QObject *parent) : QObject(parent) { }
+
+QStringList DataSaver::targetFolders(const QString &path, const QString &tag,
+                                     const QString &slice) const
+{
+    if (!inSubFoldersFlag)
+        return {path};
+    QStringList folders;
+    if (subOfEnergyFlag)
+        folders << joinFolder(path, tag);
+    if (subOfSliceFlag)
+        folders << joinFolder(path, slice);
+    return folders;
+}
+
+QStringList DataSaver::prepareFolders(const QString &path, const QString &tag,
+                                      const QString &slice) const
+{
+    // An empty base folder would put the sub folders at the file-system root
+    // and plain files wherever the program happens to run: refuse it.
+    if (path.isEmpty())
+        return {};
+    const QStringList folders = targetFolders(path, tag, slice);
+    for (const QString &folder : folders) {
+        if (!QDir().mkpath(folder))
+            qDebug() << "Can't make folder : " << folder;
+    }
+    return folders;
+}
+
+void DataSaver::saveData(SavingData *data)
+{
+    if (!data)
+        return;
+    const QString fname = savingFileName(data->name, data->tag, data->slice, "dat");
+    const QStringList folders = prepareFolders(data->path, data->tag, data->slice);
+    if (data->path.isEmpty())
+        qDebug() << "Can't write file : " << fname;
+    for (const QString &folder : folders)
+        writeDataFile(QFileInfo(QDir(folder), fname).absoluteFilePath(), data->data);
+}
+
+void DataSaver::saveDataWDiscard(SavingData *data)
+{
+    saveData(data);
+    delete data;
+}
+
+void DataSaver::saveImg(SavingImg *img)
+{
+    if (!img)
+        return;
+    const QString fname = savingFileName(img->name, img->tag, img->slice, "png");
+    const QStringList folders = prepareFolders(img->path, img->tag, img->slice);
+    if (img->path.isEmpty())
+        qDebug() << "Can't write file : " << fname;
+    for (const QString &folder : folders)
+        writeImageFile(QFileInfo(QDir(folder), fname).absoluteFilePath(), img->img);
+}
+
+void DataSaver::saveImgWDiscard(SavingImg *img)
+{
+    saveImg(img);
+    delete img;
+}
+
+void DataSaver::setSubFolders(bool inSubFolders, bool ofEnergy, bool ofSlice)
+{
+    inSubFoldersFlag = inSubFolders;
+    subOfEnergyFlag = ofEnergy;
+    subOfSliceFlag = ofSlice;
+}
+
+void DataSaver::setInSubFolders(bool f)
+{
+    inSubFoldersFlag = f;
+}
+
+void DataSaver::setSubOfEnergy(bool f)
+{
+    subOfEnergyFlag = f;
+}
+
+void DataSaver::setSubOfSlice(bool f)
+{
+    subOfSliceFlag = f;
+}

@@ -1,0 +1,48 @@
+#pragma once
+// Writer of the automatically saved results of the parallel calculators. It
+// lives in a thread of its own; its slots are reached by queued signals and
+// run one at a time in arrival order.
+#include "ct/saving_data.h"
+
+#include <QObject>
+
+class DataSaver : public QObject
+{
+    Q_OBJECT
+public:
+    explicit DataSaver(QObject *parent = nullptr);
+
+    bool inSubFolders() const { return inSubFoldersFlag; }
+    bool subOfEnergy() const { return subOfEnergyFlag; }
+    bool subOfSlice() const { return subOfSliceFlag; }
+
+    // The folders a record's file goes into, joined with the native separator:
+    // path itself, or with sub folders path/tag ("of Energy") and/or
+    // path/slice ("of Slice"); empty with sub folders but neither kind chosen.
+    QStringList targetFolders(const QString &path, const QString &tag,
+                              const QString &slice) const;
+
+public slots:
+    // The WDiscard variants save and then delete the record; the plain ones
+    // leave it to the caller.
+    void saveDataWDiscard(SavingData *data);
+    void saveData(SavingData *data);
+    void saveImg(SavingImg *img);
+    void saveImgWDiscard(SavingImg *img);
+
+    // Sub-folder flags; queue the call when the writer runs in its thread.
+    void setSubFolders(bool inSubFolders, bool ofEnergy, bool ofSlice);
+    void setInSubFolders(bool f);
+    void setSubOfEnergy(bool f);
+    void setSubOfSlice(bool f);
+
+private:
+    // Makes the folders a record's file goes into (with missing parents) and
+    // returns them; none when the base folder is empty.
+    QStringList prepareFolders(const QString &path, const QString &tag,
+                               const QString &slice) const;
+
+    bool inSubFoldersFlag = false;
+    bool subOfEnergyFlag = false;
+    bool subOfSliceFlag = false;
+};

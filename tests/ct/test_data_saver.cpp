@@ -1,0 +1,299 @@
+#include "ct/data_saver.h"
+#include "ct/saving_data.h"
+#include "tests/test_registry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+QStringList filesUnder(const QString &root)
+{
+    QStringList out;
+    QDir base(root);
+    const QStringList subs = base.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &f : base.entryList(QDir::Files))
+        out << f;
+    for (const QString &s : subs)
+        for (const QString &f : QDir(base.filePath(s)).entryList(QDir::Files))
+            out << s + "/" + f;
+    out.sort();
+    return out;
+}
+
+QString cG(double v)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%g", v);
+    return QString::fromLatin1(buf);
+}
+
+} // namespace
+
+// Sends records from another thread, as a calculator does.
+class RecordSender : public QObject
+{
+    Q_OBJECT
+signals:
+    void saveDataWDiscard(SavingData *data);
+    void saveImgWDiscard(SavingImg *img);
+};
+
+class TestDataSaver : public QObject
+{
+    Q_OBJECT
+private slots:
+    void namesAndLabels();
+    void dataFileText();
+    void dataFileRegionClipping();
+    void valuesWrittenLikePrintfG();
+    void subFolders_data();
+    void subFolders();
+    void existingFileIsReplaced();
+    void imageRoundTrip();
+    void unwritableTargetIsLoggedAndRecordFreed();
+    void queuedFromAnotherThread();
+};
+
+void TestDataSaver::namesAndLabels()
+{
+    QCOMPARE(savingFileName("ct", "E7120", savingSliceLabel(123), "dat"),
+             QString("ct-E7120-00123.dat"));
+    QCOMPARE(savingSliceLabel(7), QString("00007"));
+    QCOMPARE(savingSliceLabel(123456), QString("123456"));
+    QCOMPARE(savingSliceLabel(-7), QString("-0007"));
+}
+
+void TestDataSaver::dataFileText()
+{
+    // 4 x 4 grid, value = 10 * z + x; limits -10 ... 10 and offset 10 (the defaults).
+    std::vector<double> g(16);
+    for (int z = 0; z < 4; ++z)
+        for (int x = 0; x < 4; ++x)
+            g[z * 4 + x] = 10.0 * z + x;
+    g[0] = -10.0;      // equal to the lower limit: kept -> 0
+    g[1] = -10.5;      // below: becomes 0 -> 10
+    g[2] = 10.0;       // equal to the upper limit: kept -> 20
+    g[4 + 1] = 2.25;   // -> 12.25
+    g[4 + 2] = 10.001; // above: becomes 0 -> 10
+    const QByteArray text = makeCtImgData(g.data(), 4, 0.5, 0, 3, 2, CtImgDataLimits());
+    const QByteArray expected = "#VRLO-CTImg\n"
+                                "# Range_X0       : 0.5\n"
+                                "# Range_Y0       : 0\n"
+                                "# Range_X1       : 3\n"
+                                "# Range_Y1       : 2\n"
+                                "# sx,sy, ex,ey   : 0.5\t0\t3\t2\n"
+                                "0\t0\t0\n"
+                                "1\t0\t10\n"
+                                "2\t0\t20\n"
+                                "0\t1\t20\n"
+                                "1\t1\t12.25\n"
+                                "2\t1\t10\n";
+    QCOMPARE(text, expected);
+
+    // Other limits and offset.
+    CtImgDataLimits lim;
+    lim.lowerLimit = 0;
+    lim.upperLimit = 1;
+    lim.offset = -1.5;
+    std::vector<double> h = {0.5, 2.0, -0.1, 1.0};
+    const QByteArray t2 = makeCtImgData(h.data(), 2, 0, 0, 2, 2, lim);
+    QVERIFY(t2.endsWith("0\t0\t-1\n1\t0\t-1.5\n0\t1\t-1.5\n1\t1\t-0.5\n"));
+}
+
+void TestDataSaver::dataFileRegionClipping()
+{
+    std::vector<double> g(9, 1.0);
+    // A region wider than the grid writes only the grid's pixels.
+    QByteArray t = makeCtImgData(g.data(), 3, -2.5, -1, 100, 2.5, CtImgDataLimits());
+    QList<QByteArray> lines = t.split('\n');
+    QCOMPARE(lines.size(), 6 + 9 + 1); // header, 3 x 3 pixels, empty tail
+    QCOMPARE(lines[1], QByteArray("# Range_X0       : -2.5"));
+    QCOMPARE(lines[6], QByteArray("0\t0\t11"));
+    QCOMPARE(lines[14], QByteArray("2\t2\t11"));
+
+    // An empty region, a reversed one and a missing grid give the header only.
+    QCOMPARE(makeCtImgData(g.data(), 3, 1, 1, 1, 3, CtImgDataLimits()).count('\n'), 6);
+    QCOMPARE(makeCtImgData(g.data(), 3, 2, 2, 0, 0, CtImgDataLimits()).count('\n'), 6);
+    QCOMPARE(makeCtImgData(nullptr, 3, 0, 0, 3, 3, CtImgDataLimits()).count('\n'), 6);
+    QCOMPARE(makeCtImgData(g.data(), 3, 0, 0, 1e300, 1e300, CtImgDataLimits()).count('\n'),
+             6 + 9);
+}
+
+void TestDataSaver::valuesWrittenLikePrintfG()
+{
+    const std::vector<double> values = {0.0,       1.0,        -1.0,     0.1,     1e-4,
+                                        9.99999e-5, 123456.0,  1234567.0, 999999.5, 1e300,
+                                        -2.5e-300, 3.14159265, 1.0 / 3.0, 100000.0, 4.9e-324};
+    CtImgDataLimits lim;
+    lim.lowerLimit = -1e308;
+    lim.upperLimit = 1e308;
+    lim.offset = 0;
+    const int n = int(values.size());
+    std::vector<double> grid(size_t(n) * n, 0.0);
+    for (int x = 0; x < n; ++x)
+        grid[x] = values[x];
+    const QByteArray text = makeCtImgData(grid.data(), n, 0, 0, n, 1, lim);
+    const QList<QByteArray> lines = text.split('\n');
+    for (int x = 0; x < n; ++x) {
+        const QList<QByteArray> cols = lines[6 + x].split('\t');
+        QCOMPARE(cols.size(), 3);
+        QCOMPARE(QString(cols[2]), cG(values[x]));
+    }
+    QCOMPARE(QString(lines[6 + 7].split('\t')[2]), QString("1.23457e+06"));
+}
+
+void TestDataSaver::subFolders_data()
+{
+    QTest::addColumn<bool>("inSub");
+    QTest::addColumn<bool>("ofEnergy");
+    QTest::addColumn<bool>("ofSlice");
+    QTest::addColumn<QStringList>("files");
+    const QString d = "ct-a-00007.dat", p = "ct-a-00007.png";
+    QTest::newRow("plain") << false << true << true << QStringList{d, p};
+    QTest::newRow("of slice") << true << false << true
+                              << QStringList{"00007/" + d, "00007/" + p};
+    QTest::newRow("of energy") << true << true << false << QStringList{"a/" + d, "a/" + p};
+    QTest::newRow("both") << true << true << true
+                          << QStringList{"00007/" + d, "00007/" + p, "a/" + d, "a/" + p};
+    QTest::newRow("neither") << true << false << false << QStringList{};
+}
+
+void TestDataSaver::subFolders()
+{
+    QFETCH(bool, inSub);
+    QFETCH(bool, ofEnergy);
+    QFETCH(bool, ofSlice);
+    QFETCH(QStringList, files);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString out = tmp.filePath("data/out"); // missing parents are made
+    DataSaver saver;
+    QVERIFY(!saver.inSubFolders() && !saver.subOfEnergy() && !saver.subOfSlice());
+    saver.setSubFolders(inSub, ofEnergy, ofSlice);
+
+    auto *data = new SavingData{out, "ct", "a", savingSliceLabel(7), "#VRLO-CTImg\n"};
+    QImage img(3, 2, QImage::Format_Grayscale8);
+    img.fill(77);
+    auto *im = new SavingImg{out, "ct", "a", savingSliceLabel(7), img};
+    if (!inSub)
+        QDir().mkpath(out); // the main window makes the base folder
+    saver.saveDataWDiscard(data);
+    saver.saveImgWDiscard(im);
+
+    QCOMPARE(filesUnder(out), files);
+    for (const QString &f : files)
+        if (f.endsWith(".dat"))
+            QCOMPARE(readAll(out + "/" + f), QByteArray("#VRLO-CTImg\n"));
+}
+
+void TestDataSaver::existingFileIsReplaced()
+{
+    QTemporaryDir tmp;
+    DataSaver saver;
+    SavingData rec{tmp.path(), "ct", "t", "00001", QByteArray(1000, 'x')};
+    saver.saveData(&rec);
+    rec.data = "short\n";
+    saver.saveData(&rec); // the plain variant leaves the record to the caller
+    QCOMPARE(readAll(tmp.filePath("ct-t-00001.dat")), QByteArray("short\n"));
+    QCOMPARE(rec.data, QByteArray("short\n"));
+}
+
+void TestDataSaver::imageRoundTrip()
+{
+    QTemporaryDir tmp;
+    DataSaver saver;
+    QImage img(5, 4, QImage::Format_Grayscale8);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 5; ++x)
+            img.scanLine(y)[x] = uchar(10 * y + x);
+    SavingImg rec{tmp.path(), "ct", "E7120", "00123", img};
+    saver.saveImg(&rec);
+    QImage back(tmp.filePath("ct-E7120-00123.png"));
+    QVERIFY(!back.isNull());
+    QCOMPARE(back.convertToFormat(QImage::Format_Grayscale8), img);
+}
+
+void TestDataSaver::unwritableTargetIsLoggedAndRecordFreed()
+{
+    QTemporaryDir tmp;
+    // A plain file where the base folder should be: neither the folder nor the
+    // file can be made.
+    const QString blocker = tmp.filePath("blocker");
+    {
+        QFile f(blocker);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("x");
+    }
+    DataSaver saver;
+    saver.setSubFolders(true, false, true);
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can't make folder : .*blocker"));
+    QTest::ignoreMessage(QtDebugMsg,
+                         QRegularExpression("^Can't write file : .*blocker.*ct-a-00002\\.dat"));
+    saver.saveDataWDiscard(new SavingData{blocker, "ct", "a", "00002", "x"});
+
+    saver.setSubFolders(false, false, false);
+    QTest::ignoreMessage(QtDebugMsg,
+                         QRegularExpression("^Can't write file : .*blocker.*ct-a-00002\\.png"));
+    saver.saveImgWDiscard(new SavingImg{blocker, "ct", "a", "00002", QImage(2, 2,
+                                                                   QImage::Format_Grayscale8)});
+    // A null image cannot be saved either.
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can't write file : .*ct-a-00003\\.png"));
+    saver.saveImgWDiscard(new SavingImg{tmp.path(), "ct", "a", "00003", QImage()});
+
+    // No base folder: refused rather than written at the root or the working folder.
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can't write file : .*ct-a-00004\\.dat"));
+    saver.saveDataWDiscard(new SavingData{QString(), "ct", "a", "00004", "x"});
+    saver.saveDataWDiscard(nullptr);
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
+             QStringList{"blocker"});
+}
+
+void TestDataSaver::queuedFromAnotherThread()
+{
+    QTemporaryDir tmp;
+    QThread thread;
+    auto *saver = new DataSaver;
+    saver->moveToThread(&thread);
+    RecordSender sender;
+    connect(&sender, &RecordSender::saveDataWDiscard, saver, &DataSaver::saveDataWDiscard);
+    connect(&sender, &RecordSender::saveImgWDiscard, saver, &DataSaver::saveImgWDiscard);
+    QSignalSpy done(&thread, &QThread::finished);
+    thread.start();
+    QMetaObject::invokeMethod(saver, "setSubFolders", Qt::QueuedConnection, Q_ARG(bool, true),
+                              Q_ARG(bool, false), Q_ARG(bool, true));
+    for (int s = 0; s < 5; ++s)
+        emit sender.saveDataWDiscard(
+                new SavingData{tmp.path(), "ct", "E1", savingSliceLabel(s), QByteArray::number(s)});
+    QImage img(2, 2, QImage::Format_Grayscale8);
+    img.fill(3);
+    emit sender.saveImgWDiscard(new SavingImg{tmp.path(), "ct", "E1", "00004", img});
+    // Records run in arrival order; quitting after them lets them all finish.
+    QMetaObject::invokeMethod(saver, [&thread] { thread.quit(); }, Qt::QueuedConnection);
+    QVERIFY(done.wait(5000));
+    thread.wait();
+    delete saver;
+    for (int s = 0; s < 5; ++s)
+        QCOMPARE(readAll(tmp.filePath(savingSliceLabel(s) + "/ct-E1-" + savingSliceLabel(s)
+                                      + ".dat")),
+                 QByteArray::number(s));
+    QVERIFY(QFile::exists(tmp.filePath("00004/ct-E1-00004.png")));
+}
+
+VORLO_TEST(TestDataSaver)
+#include "test_data_saver.moc"

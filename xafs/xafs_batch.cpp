@@ -1,0 +1,68 @@
+#include "xafs/xafs_batch.h"
+
+XafsBatch::XafsBatch(QObject *parent) : QObject(parent) {}
+
+qlonglong XafsBatch::stageDelta()
+{
+    if (!timer.isValid())
+        return 0;
+    const qint64 now = timer.elapsed();
+    const qlonglong d = now - lastStageElapsed;
+    lastStageElapsed = now;
+    return d;
+}
+
+qint64 XafsBatch::totalElapsedMs() const
+{
+    return timer.isValid() ? timer.elapsed() : 0;
+}
+
+void XafsBatch::stageMessage(const QString &msg)
+{
+    const qlonglong d = stageDelta();
+    emit stage(msg, d);
+}
+
+void XafsBatch::start()
+{
+    // The same button stops a running walk.
+    if (walkRunning) {
+        finish();
+        return;
+    }
+    walkRunning = true;
+    timer.start();
+    lastStageElapsed = 0;
+    emit starting();
+    stageMessage(tr("Data Loading"));
+    emit setFirstImageSet();
+}
+
+void XafsBatch::loadedDataSet()
+{
+    if (!walkRunning)
+        return;
+    stageMessage(tr("Calculating"));
+    emit execCalculation();
+}
+
+void XafsBatch::calcFinished()
+{
+    if (!walkRunning)
+        return;
+    stageMessage(tr("Finished Calc."));
+    emit setNextImageSet();
+}
+
+void XafsBatch::noMoreSets()
+{
+    if (walkRunning)
+        finish();
+}
+
+void XafsBatch::finish()
+{
+    walkRunning = false;
+    stageMessage(tr("Finished"));
+    emit finished();
+}

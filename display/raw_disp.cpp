@@ -1,0 +1,3 @@
+#include "display/raw_disp.h"
+
+RawDisp::RawDisp(QWidget *parent) : ImgDispWPV(parent) {}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QFrame>
+#include <QString>
+#include <memory>
+
+class QFileDialog;
+class QGridLayout;
+namespace Ui {
+class SelectAFile;
+}
+
+// One path with Select and Clear buttons.
+// Mode 0 names one existing image file; mode 1 (save) names a save directory,
+// which is created when set, plus a base name (Name) and a free tag (AddTag).
+class SelectAFile : public QFrame
+{
+    Q_OBJECT
+
+public:
+    enum Mode { OpenMode = 0, SaveMode = 1 };
+
+    explicit SelectAFile(QWidget *parent = nullptr);
+    ~SelectAFile() override;
+
+    int mode() const { return selMode; }
+    void setMode(int m);
+    // In save mode a non-empty path is created as a directory (with missing parents).
+    void setPath(const QString &p);
+    QString path() const;
+    QString name() const;
+    void setName(const QString &n);
+    QString addTag() const;
+    void setAddTag(const QString &t);
+    // Shows or hides Name and AddTag (hidden at construction).
+    void setNameAndTagVisible(bool f);
+    void setSelectText(const QString &text);
+    QFileDialog *dialog() const { return fileDialog.get(); }
+
+signals:
+    void fileSelected(QString fname);
+    void clear();
+
+public slots:
+    void setStat(bool f);
+    void fileSelected0(const QString &fname);
+    void clear0();
+
+protected:
+    // The row of the form, for classes that add widgets at its end.
+    QGridLayout *rowLayout() const;
+
+private:
+    std::unique_ptr<Ui::SelectAFile> ui;
+    int selMode = OpenMode;
+    std::unique_ptr<QFileDialog> fileDialog;
+};

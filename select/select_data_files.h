@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QFileInfoList>
+#include <QFrame>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class QButtonGroup;
+class QFileDialog;
+namespace Ui {
+class SelectDataFiles;
+}
+
+// An ordered list of image files (measured projections or I0 images).
+// A choice (dialog, directory pattern or file list) is emitted as
+// filesSelected; the owner loads the files and reports each one it accepted
+// back with addFileName, so that Selected lists only loaded files.
+class SelectDataFiles : public QFrame
+{
+    Q_OBJECT
+
+public:
+    explicit SelectDataFiles(QWidget *parent = nullptr);
+    ~SelectDataFiles() override;
+
+    void setSimpleMode(bool f);
+    void addFileName(const QString &fname);
+    void setDialogDirAndSelect(const QString &dir, const QStringList &patterns);
+    void selectFilesInDir(const QString &dir, const QStringList &patterns);
+    void selectFileInfos(const QFileInfoList &list);
+
+    // The repeat count of MultiTimes; text that is not a 32-bit integer, or a
+    // count beyond any real scan (more than 100000), gives 0.
+    int multiTimesCount() const;
+    bool isMultiTimes() const;
+    void setMultiTimes(bool on, int count);
+    bool isNewOnLoad() const;
+    // true: LoadNewFiles on; false: AddFiles on.
+    void setNewOnLoad(bool f);
+    bool keepConditions() const;
+    void setKeepConditions(bool f);
+
+    QStringList fileNames() const;
+    int count() const;
+    int currentIndex() const;
+    void setTitle(const QString &text);
+    void setSelectText(const QString &text);
+    QFileDialog *dialog() const { return fileDialog.get(); }
+
+signals:
+    void currentIndexChanged(int idx);
+    void filesSelected(QStringList files, bool newFile);
+    void filesCleared();
+
+public slots:
+    void clearFiles();
+    void prev();
+    void next();
+    void select(int idx);
+    void setExpTime(double time);
+    double expTime() const;
+    // The end of every way of choosing files.
+    void chosenFiles(const QStringList &files);
+
+private:
+    void updateCount();
+
+    std::unique_ptr<Ui::SelectDataFiles> ui;
+    QButtonGroup *newOrAdd = nullptr;
+    std::unique_ptr<QFileDialog> fileDialog;
+};

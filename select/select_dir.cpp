@@ -1,0 +1,48 @@
+#include "select/select_dir.h"
+#include "ui_select_dir.h"
+
+#include "util/data_root.h"
+
+#include <QFileDialog>
+
+SelectDir::SelectDir(QWidget *parent)
+    : QFrame(parent), ui(std::make_unique<Ui::SelectDir>()), fileDialog(std::make_unique<QFileDialog>())
+{
+    ui->setupUi(this);
+
+    fileDialog->setOption(QFileDialog::DontUseNativeDialog);
+    fileDialog->setAcceptMode(QFileDialog::AcceptOpen);
+    fileDialog->setFileMode(QFileDialog::Directory);
+    fileDialog->setOption(QFileDialog::ShowDirsOnly);
+    fileDialog->setNameFilter("(*)");
+    fileDialog->setDirectory(dataRoot());
+
+    connect(ui->Select, &QPushButton::clicked, fileDialog.get(), &QFileDialog::show);
+    // The field is updated first so that receivers of aDirSelected already see it.
+    connect(fileDialog.get(), &QFileDialog::fileSelected, this, &SelectDir::setDirName);
+    connect(fileDialog.get(), &QFileDialog::fileSelected, this, &SelectDir::aDirSelected);
+}
+
+SelectDir::~SelectDir() = default;
+
+QString SelectDir::dirName() const
+{
+    return ui->SelectedDir->text();
+}
+
+void SelectDir::setSelectText(const QString &text)
+{
+    ui->Select->setText(text);
+}
+
+void SelectDir::chooseDir(const QString &dir)
+{
+    fileDialog->setDirectory(dir);
+    setDirName(dir);
+    emit aDirSelected(dir);
+}
+
+void SelectDir::setDirName(const QString &dir)
+{
+    ui->SelectedDir->setText(dir);
+}

@@ -18,6 +18,7 @@
 // Open files: an image in memory mode holds no file descriptor after load();
 // its pixel block stays mapped (or copied) until the object is destroyed.
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -63,8 +64,8 @@ public:
     double value(int x, int y) const;
 
     // The whole image as an 8-bit grey picture (QImage::Format_Grayscale8,
-    // width() x height()) with map.level(v) per pixel. GUI-free and fast; a
-    // null image when not ready.
+    // width() x height()) with map.level(v) per pixel. GUI-free and fast.
+    // The image is left unchanged when this image is not ready.
     void toImage(QImage &image, const LevelMap &map) const;
 
     // The display image through a colour bar: scans the extremes, hands them
@@ -121,7 +122,7 @@ private:
     int width_ = 0;
     int height_ = 0;
     QString fileName_;
-    bool minMaxValid_ = false;
+    std::atomic<bool> minMaxValid_{false}; // set once by scanMinMax(), after minV_/maxV_
     double minV_;
     double maxV_;
     PixelFormat format_ = PixelFormat::None;

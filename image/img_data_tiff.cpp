@@ -1,0 +1,256 @@
+#include "image/img_data.h"
+
+#include "image/pixel_block.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <tiffio.h>
+
+namespace {
+
+// libtiff's messages go to the debug log instead of stderr; the handlers are
+// given per file, so several threads may read TIFF files at once.
+int logTiffError(TIFF *, void *, const char *module, const char *fmt, va_list ap)
+{
+    char text[512];
+    std::vsnprintf(text, sizeof text, fmt, ap);
+    qDebug() << "TIFF:" << (module ? module : "") << text;
+    return 1;
+}
+
+int ignoreTiffWarning(TIFF *, void *, const char *, const char *, va_list)
+{
+    return 1;
+}
+
+// Largest decoded image accepted, and the most a compressed file may expand:
+// a header cannot make the reader allocate more than the file can hold.
+constexpr qint64 maxPixels = qint64(1) << 30;
+constexpr qint64 maxExpansion = 1100; // above deflate's and LZW's best ratios
+
+struct TiffFile {
+    TIFF *tif = nullptr;
+    explicit TiffFile(const QString &path)
+    {
+        TIFFOpenOptions *opts = TIFFOpenOptionsAlloc();
+        TIFFOpenOptionsSetErrorHandlerExtR(opts, logTiffError, nullptr);
+        TIFFOpenOptionsSetWarningHandlerExtR(opts, ignoreTiffWarning, nullptr);
+        TIFFOpenOptionsSetMaxSingleMemAlloc(opts, tmsize_t(256) << 20);
+        tif = TIFFOpenExt(QFile::encodeName(path).constData(), "rm", opts);
+        TIFFOpenOptionsFree(opts);
+    }
+    ~TiffFile()
+    {
+        if (tif)
+            TIFFClose(tif);
+    }
+    TiffFile(const TiffFile &) = delete;
+    TiffFile &operator=(const TiffFile &) = delete;
+};
+
+struct TiffLayout {
+    quint32 width = 0;
+    quint32 height = 0;
+    quint16 bits = 0;
+    quint16 format = 0;
+    quint16 samples = 0;
+    quint16 photometric = 0;
+    quint16 compression = 0;
+};
+
+// The pixel format of a single-sample greyscale image, or None.
+PixelFormat formatOf(const TiffLayout &t)
+{
+    if (t.samples != 1)
+        return PixelFormat::None;
+    if (t.photometric != PHOTOMETRIC_MINISBLACK && t.photometric != PHOTOMETRIC_MINISWHITE)
+        return PixelFormat::None;
+    switch (t.format) {
+    case SAMPLEFORMAT_UINT:
+        return t.bits == 8 ? PixelFormat::U8
+             : t.bits == 16 ? PixelFormat::U16
+             : t.bits == 32 ? PixelFormat::U32
+                            : PixelFormat::None;
+    case SAMPLEFORMAT_INT:
+        return t.bits == 8 ? PixelFormat::I8
+             : t.bits == 16 ? PixelFormat::I16
+             : t.bits == 32 ? PixelFormat::I32
+                            : PixelFormat::None;
+    case SAMPLEFORMAT_IEEEFP:
+        return t.bits == 32 ? PixelFormat::F32 : PixelFormat::None;
+    default:
+        return PixelFormat::None;
+    }
+}
+
+TiffLayout layoutOf(TIFF *tif)
+{
+    TiffLayout t;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &t.width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &t.height);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &t.bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &t.format);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &t.samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &t.compression);
+    if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &t.photometric))
+        t.photometric = PHOTOMETRIC_MINISBLACK;
+    return t;
+}
+
+bool readStrips(TIFF *tif, unsigned char *dst, std::size_t rowBytes, quint32 height)
+{
+    quint32 rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    rowsPerStrip = std::clamp<quint32>(rowsPerStrip, 1, height);
+    const std::size_t total = rowBytes * height;
+    const quint32 strips = TIFFNumberOfStrips(tif);
+    std::size_t done = 0;
+    for (quint32 s = 0; s < strips && done < total; ++s) {
+        const std::size_t want =
+            std::min<std::size_t>(rowBytes * rowsPerStrip, total - done);
+        const tmsize_t got = TIFFReadEncodedStrip(tif, s, dst + done, tmsize_t(want));
+        if (got < 0 || std::size_t(got) < want)
+            return false;
+        done += want;
+    }
+    return done == total;
+}
+
+bool readTiles(TIFF *tif, unsigned char *dst, int bytes, quint32 width, quint32 height)
+{
+    quint32 tw = 0;
+    quint32 th = 0;
+    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &th);
+    if (tw == 0 || th == 0)
+        return false;
+    const tmsize_t tileSize = TIFFTileSize(tif);
+    if (tileSize <= 0 || std::size_t(tileSize) < std::size_t(tw) * th * std::size_t(bytes))
+        return false;
+    auto tile = PixelBlock::allocate(std::size_t(tileSize));
+    if (!tile)
+        return false;
+    unsigned char *buf = tile->writableData();
+    const std::size_t rowBytes = std::size_t(width) * std::size_t(bytes);
+    for (quint32 y0 = 0; y0 < height; y0 += th) {
+        for (quint32 x0 = 0; x0 < width; x0 += tw) {
+            if (TIFFReadTile(tif, buf, x0, y0, 0, 0) < 0)
+                return false;
+            const quint32 rows = std::min(th, height - y0);
+            const std::size_t n = std::size_t(std::min(tw, width - x0)) * std::size_t(bytes);
+            for (quint32 r = 0; r < rows; ++r)
+                std::memcpy(dst + std::size_t(y0 + r) * rowBytes + std::size_t(x0) * bytes,
+                            buf + std::size_t(r) * tw * std::size_t(bytes), n);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+ImgDataTiff::ImgDataTiff()
+{
+    init();
+}
+
+ImgDataTiff::~ImgDataTiff() = default;
+
+void ImgDataTiff::init()
+{
+    tiffFlags_ = 0;
+}
+
+bool ImgDataTiff::readProps(const QString &path, int &width, int &height)
+{
+    tiffFlags_ = 0;
+    width = 0;
+    height = 0;
+    TiffFile file(path);
+    if (!file.tif) {
+        qDebug() << "Can not open TIFF file to read props." << path;
+        return false;
+    }
+    const TiffLayout t = layoutOf(file.tif);
+    const PixelFormat format = formatOf(t);
+    if (format == PixelFormat::None) {
+        qDebug() << "Unsupported TIFF image (only single-sample greyscale of 8, 16 or 32 bits) :"
+                 << qPrintable(QStringLiteral("%1 samples of %2 bits, sample format %3,"
+                                              " photometric %4 :")
+                                       .arg(t.samples)
+                                       .arg(t.bits)
+                                       .arg(t.format)
+                                       .arg(t.photometric))
+                 << path;
+        return false;
+    }
+    if (!TIFFIsCODECConfigured(t.compression)) {
+        qDebug() << "TIFF file with an unsupported compression :" << t.compression << path;
+        return false;
+    }
+    const qint64 pixels = qint64(t.width) * qint64(t.height);
+    const qint64 bytes = pixels * bytesOf(format);
+    const qint64 fileSize = QFileInfo(path).size();
+    const qint64 limit = t.compression == COMPRESSION_NONE ? fileSize : fileSize * maxExpansion;
+    if (t.width == 0 || t.height == 0 || t.width > quint32(std::numeric_limits<int>::max())
+        || t.height > quint32(std::numeric_limits<int>::max()) || pixels > maxPixels
+        || bytes > limit) {
+        qDebug() << "TIFF image size does not fit the file :"
+                 << qPrintable(QStringLiteral("(%1, %2), %3 bytes :")
+                                       .arg(t.width)
+                                       .arg(t.height)
+                                       .arg(fileSize))
+                 << path;
+        return false;
+    }
+    width = int(t.width);
+    height = int(t.height);
+    setPixelFormat(format);
+    return true;
+}
+
+bool ImgDataTiff::open()
+{
+    // TIFF pixels are always decoded into memory, whatever keepInMemory says.
+    TiffFile file(fileName());
+    if (!file.tif) {
+        qDebug() << "Can not open TIFF file" << fileName();
+        return false;
+    }
+    const TiffLayout t = layoutOf(file.tif);
+    const PixelFormat format = formatOf(t);
+    if (format != pixelFormat() || int(t.width) != width() || int(t.height) != height()) {
+        qDebug() << "TIFF file changed while loading" << fileName();
+        return false;
+    }
+    const int bytes = bytesOf(format);
+    const std::size_t rowBytes = std::size_t(width()) * std::size_t(bytes);
+    auto block = PixelBlock::allocate(rowBytes * std::size_t(height()));
+    if (!block) {
+        qDebug() << "Not enough memory for TIFF image" << fileName();
+        return false;
+    }
+    const bool ok = TIFFIsTiled(file.tif)
+                        ? readTiles(file.tif, block->writableData(), bytes, t.width, t.height)
+                        : readStrips(file.tif, block->writableData(), rowBytes, t.height);
+    if (!ok) {
+        qDebug() << "Can not decode TIFF file" << fileName();
+        return false;
+    }
+    setPixels(std::move(block), format);
+    return true;
+}
+
+double *ImgDataTiff::row(int i, double *buffer) const
+{
+    return ready() && hasPixels() ? rowFromPixels(i, buffer) : buffer;
+}
+
+double *ImgDataTiff::column(int j, double *buffer) const
+{
+    return ready() && hasPixels() ? columnFromPixels(j, buffer) : buffer;
+}

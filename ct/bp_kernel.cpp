@@ -1,0 +1,357 @@
+#include "ct/bp_kernel.h"
+
+#include "ct/bp_row.h"
+#include "ct/fftw_planner.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Each filtered row is stored with the zero padding the row routines need:
+// [kFront zeros][N values][kBack zeros].
+constexpr std::size_t kFront = 8;
+constexpr std::size_t kBack = 24;
+static_assert(kFront >= kBpRowPadFront && kBack >= kBpRowPadBack, "row padding");
+
+// Grid tiles of the all-projections pass: kTileZ rows by kTileX columns stay in
+// cache (64 KB of result) while all projections pass over them.
+constexpr int kTileZ = 32;
+constexpr int kTileX = 256;
+
+// trunc(v) limited to [lo, hi]; a value that is not a number gives hi, so that
+// a region with such a corner is empty.
+int clampTrunc(double v, int lo, int hi)
+{
+    if (std::isnan(v))
+        return hi;
+    if (v <= double(lo))
+        return lo;
+    if (v >= double(hi))
+        return hi;
+    return int(std::trunc(v));
+}
+
+// The smallest integer >= v limited to [lo, hi] (x < x1 for integer x means x < ceil(x1)).
+int clampCeil(double v, int lo, int hi)
+{
+    if (std::isnan(v) || v <= double(lo))
+        return lo;
+    if (v >= double(hi))
+        return hi;
+    return int(std::ceil(v));
+}
+
+// Largest t >= 0 with t * t < r2 (r2 > 0, exact integers), i.e. the half-extent
+// of the pixels strictly inside the circle on one grid row.
+long long halfChord(long long r2)
+{
+    long long t = (long long)std::sqrt(double(r2));
+    while (t > 0 && t * t >= r2)
+        --t;
+    while ((t + 1) * (t + 1) < r2)
+        ++t;
+    return t;
+}
+
+} // namespace
+
+struct BpKernel::Impl {
+    fftw_complex *fwdIn = nullptr;
+    fftw_complex *fwdOut = nullptr;
+    fftw_complex *bwdIn = nullptr;
+    fftw_complex *bwdOut = nullptr;
+    fftw_plan fwd = nullptr;
+    fftw_plan bwd = nullptr;
+    fftw_complex *spectra = nullptr; // M rows of N, [i][k]
+    double *filt = nullptr;          // M padded rows of stride values
+    std::size_t stride = 0;
+
+    double *filtRow(int i) const { return filt + std::size_t(i) * stride + kFront; }
+
+    ~Impl()
+    {
+        FftwPlanner::destroy(fwd);
+        FftwPlanner::destroy(bwd);
+        FftwPlanner::free(fwdIn);
+        FftwPlanner::free(fwdOut);
+        FftwPlanner::free(bwdIn);
+        FftwPlanner::free(bwdOut);
+        FftwPlanner::free(spectra);
+        FftwPlanner::free(filt);
+    }
+};
+
+BpKernel::BpKernel(BpNormalisation norm) : norm_(norm) {}
+
+BpKernel::~BpKernel() = default;
+
+void BpKernel::release()
+{
+    d.reset();
+    n_ = 0;
+    m_ = 0;
+    result_.clear();
+    result_.shrink_to_fit();
+    resultValid_ = false;
+}
+
+bool BpKernel::prepare(int n, int m)
+{
+    release();
+    if (n < 2 || n % 2 != 0 || m < 1) {
+        qDebug() << "Can't prepare the back-projection for these sizes : N =" << n << ", M =" << m;
+        return false;
+    }
+    auto impl = std::make_unique<Impl>();
+    const std::size_t nn = std::size_t(n);
+    impl->stride = kFront + nn + kBack;
+    impl->fwdIn = FftwPlanner::allocComplex(nn);
+    impl->fwdOut = FftwPlanner::allocComplex(nn);
+    impl->bwdIn = FftwPlanner::allocComplex(nn);
+    impl->bwdOut = FftwPlanner::allocComplex(nn);
+    impl->spectra = FftwPlanner::allocComplex(nn * std::size_t(m));
+    impl->filt = FftwPlanner::allocReal(impl->stride * std::size_t(m));
+    bool ok = impl->fwdIn && impl->fwdOut && impl->bwdIn && impl->bwdOut && impl->spectra &&
+              impl->filt;
+    if (ok) {
+        std::memset(impl->filt, 0, impl->stride * std::size_t(m) * sizeof(double));
+        std::memset(impl->spectra, 0, nn * std::size_t(m) * sizeof(fftw_complex));
+        impl->fwd = FftwPlanner::planDft1d(n, impl->fwdIn, impl->fwdOut, FFTW_FORWARD);
+        impl->bwd = FftwPlanner::planDft1d(n, impl->bwdIn, impl->bwdOut, FFTW_BACKWARD);
+        ok = impl->fwd && impl->bwd;
+    }
+    if (ok) {
+        try {
+            result_.assign(nn * nn, 0.0);
+        } catch (const std::bad_alloc &) {
+            ok = false;
+        }
+    }
+    if (!ok) {
+        qDebug() << "Can't allocate the back-projection buffers : N =" << n << ", M =" << m;
+        result_.clear();
+        return false;
+    }
+    d = std::move(impl);
+    n_ = n;
+    m_ = m;
+    resultValid_ = false;
+    return true;
+}
+
+bool BpKernel::ensurePrepared(int n, int m)
+{
+    if (preparedFor(n, m))
+        return true;
+    return prepare(n, m);
+}
+
+double BpKernel::normDivisor() const
+{
+    return norm_ == BpNormalisation::SingleSlice ? double(n_) * double(m_) : double(n_);
+}
+
+void BpKernel::transformRow(int i, const double *samples)
+{
+    if (!d || i < 0 || i >= m_ || !samples)
+        return;
+    for (int k = 0; k < n_; ++k) {
+        d->fwdIn[k][0] = samples[k];
+        d->fwdIn[k][1] = 0.0;
+    }
+    fftw_execute(d->fwd);
+    std::memcpy(d->spectra + std::size_t(i) * std::size_t(n_), d->fwdOut,
+                std::size_t(n_) * sizeof(fftw_complex));
+}
+
+void BpKernel::filterRow(int i)
+{
+    if (!d || i < 0 || i >= m_)
+        return;
+    const int n = n_;
+    const double twoPi = 2.0 * kPi;
+    const fftw_complex *sp = d->spectra + std::size_t(i) * std::size_t(n);
+    fftw_complex *in = d->bwdIn;
+    // Ramp |frequency| in units of 2pi / N: bins 0 ... N/2 - 1 rise, bins
+    // N/2 ... N - 1 mirror bins N/2 ... 1; bin N/2 gets pi.
+    for (int k = 0; k < n / 2; ++k) {
+        const double w = double(k) * twoPi / double(n);
+        in[k][0] = sp[k][0] * w;
+        in[k][1] = sp[k][1] * w;
+    }
+    for (int mm = 1; mm <= n / 2; ++mm) {
+        const double w = double(mm) * twoPi / double(n);
+        in[n - mm][0] = sp[n - mm][0] * w;
+        in[n - mm][1] = sp[n - mm][1] * w;
+    }
+    fftw_execute(d->bwd);
+    const double norm = normDivisor();
+    double *f = d->filtRow(i);
+    for (int k = 0; k < n; ++k)
+        f[k] = d->bwdOut[k][0] / norm;
+}
+
+const double *BpKernel::filtered(int i) const
+{
+    if (!d || i < 0 || i >= m_)
+        return nullptr;
+    return d->filtRow(i);
+}
+
+const double *BpKernel::spectrum(int i) const
+{
+    if (!d || i < 0 || i >= m_)
+        return nullptr;
+    return &d->spectra[std::size_t(i) * std::size_t(n_)][0];
+}
+
+void BpKernel::clearResult()
+{
+    std::fill(result_.begin(), result_.end(), 0.0);
+    resultValid_ = false;
+}
+
+bool BpKernel::scanResult()
+{
+    if (result_.empty())
+        return false;
+    double mn = std::numeric_limits<double>::max();
+    double mx = std::numeric_limits<double>::lowest();
+    for (double v : result_) {
+        if (v < mn)
+            mn = v;
+        if (v > mx)
+            mx = v;
+    }
+    resultMin_ = mn;
+    resultMax_ = mx;
+    return true;
+}
+
+namespace {
+
+// Pixel range [xa, xb] of grid row z strictly inside the circle and inside
+// [xLo, xHi); empty when xa > xb.
+struct RowSpan {
+    int xa;
+    int xb;
+};
+
+RowSpan rowSpan(int n, int z, int xLo, int xHi)
+{
+    const long long h = n / 2;
+    const long long dz = z - h;
+    const long long r2 = h * h - dz * dz;
+    if (r2 <= 0)
+        return {1, 0};
+    const long long t = halfChord(r2);
+    const int xa = std::max<int>(int(h - t), xLo);
+    const int xb = std::min<int>(int(h + t), xHi - 1);
+    return {xa, xb};
+}
+
+} // namespace
+
+void BpKernel::backProject(int i, double x0, double z0, double x1, double z1,
+                           double angleOffsetDeg)
+{
+    if (!d || i < 0 || i >= m_)
+        return;
+    const int n = n_;
+    const int xLo = clampTrunc(x0, 0, n);
+    const int zLo = clampTrunc(z0, 0, n);
+    const int xHi = clampCeil(x1, 0, n);
+    const int zHi = clampCeil(z1, 0, n);
+    const double theta = angleOffsetDeg * kPi / 180.0 + double(i) * kPi / double(m_);
+    const double c = std::cos(theta);
+    const double s = std::sin(theta);
+    const double h = double(n) / 2.0;
+    const double *f = d->filtRow(i);
+    const BpRowAdd add = bpRowAddBest();
+    for (int z = zLo; z < zHi; ++z) {
+        const RowSpan sp = rowSpan(n, z, xLo, xHi);
+        if (sp.xa > sp.xb)
+            continue;
+        add(result_.data() + std::size_t(z) * std::size_t(n), sp.xa, sp.xb, h, c,
+            (double(z) - h) * s, f, n);
+    }
+    resultValid_ = true;
+}
+
+void BpKernel::backProjectAll(double x0, double z0, double x1, double z1, double angleOffsetDeg)
+{
+    if (!d)
+        return;
+    const int n = n_;
+    const int m = m_;
+    const int xLo = clampTrunc(x0, 0, n);
+    const int zLo = clampTrunc(z0, 0, n);
+    const int xHi = clampCeil(x1, 0, n);
+    const int zHi = clampCeil(z1, 0, n);
+    // cos and sin once per projection.
+    std::vector<double> cs(static_cast<std::size_t>(m)), sn(static_cast<std::size_t>(m));
+    for (int i = 0; i < m; ++i) {
+        const double theta = angleOffsetDeg * kPi / 180.0 + double(i) * kPi / double(m);
+        cs[std::size_t(i)] = std::cos(theta);
+        sn[std::size_t(i)] = std::sin(theta);
+    }
+    const double h = double(n) / 2.0;
+    const BpRowAdd add = bpRowAddBest();
+    std::vector<RowSpan> spans(static_cast<std::size_t>(kTileZ));
+    for (int tz = zLo; tz < zHi; tz += kTileZ) {
+        const int tzEnd = std::min(tz + kTileZ, zHi);
+        for (int z = tz; z < tzEnd; ++z)
+            spans[std::size_t(z - tz)] = rowSpan(n, z, xLo, xHi);
+        int rowMin = n, rowMax = -1;
+        for (int z = tz; z < tzEnd; ++z) {
+            const RowSpan &sp = spans[std::size_t(z - tz)];
+            if (sp.xa <= sp.xb) {
+                rowMin = std::min(rowMin, sp.xa);
+                rowMax = std::max(rowMax, sp.xb);
+            }
+        }
+        for (int tx = rowMin; tx <= rowMax; tx += kTileX) {
+            const int txEnd = std::min(tx + kTileX - 1, rowMax);
+            for (int i = 0; i < m; ++i) {
+                const double c = cs[std::size_t(i)];
+                const double s = sn[std::size_t(i)];
+                const double *f = d->filtRow(i);
+                for (int z = tz; z < tzEnd; ++z) {
+                    const RowSpan &sp = spans[std::size_t(z - tz)];
+                    const int xa = std::max(sp.xa, tx);
+                    const int xb = std::min(sp.xb, txEnd);
+                    if (xa > xb)
+                        continue;
+                    add(result_.data() + std::size_t(z) * std::size_t(n), xa, xb, h, c,
+                        (double(z) - h) * s, f, n);
+                }
+            }
+        }
+    }
+    resultValid_ = true;
+}
+
+bool BpKernel::reconstruct(const double *sgm, int width, int rows, double x0, double z0,
+                           double x1, double z1, double angleOffsetDeg)
+{
+    if (!sgm || width <= 0 || rows <= 0)
+        return false;
+    if (!ensurePrepared(gridSizeFor(width), rows))
+        return false;
+    clearResult();
+    for (int i = 0; i < rows; ++i)
+        transformRow(i, sgm + std::size_t(i) * std::size_t(width));
+    for (int i = 0; i < rows; ++i)
+        filterRow(i);
+    backProjectAll(x0, z0, x1, z1, angleOffsetDeg);
+    return true;
+}

@@ -17,6 +17,8 @@ SelectAImgFile::SelectAImgFile(QWidget *parent)
 
     base = new QFrame(this);
     baseUi->setupUi(base);
+    // The path takes the spare width; the exposure time keeps its own size.
+    base->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
     rowLayout()->addWidget(base, 0, 5);
     initialExpTime_ = baseUi->ExpTimeLE->text().toDouble();
 
@@ -43,7 +45,7 @@ ImgDispWPV *SelectAImgFile::imageWindow() const
 
 void SelectAImgFile::loadImage(const QString &fname)
 {
-    qDebug() << QTime::currentTime().toString("hh:mm:ss.zzz") << "loading" << fname;
+    qDebug() << qPrintable(QTime::currentTime().toString("hh:mm:ss.zzz")) << "loading" << fname;
     std::unique_ptr<ImgData> loaded(createImgData(fileType(fname)));
     if (!loaded) {
         setStat(false);

@@ -1,0 +1,118 @@
+#include "app/setup_file.h"
+
+#include "util/text_util.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QSaveFile>
+#include <QTextStream>
+
+namespace {
+
+bool holdsItemSpace(const QString& v)
+{
+    for (const QChar c : v) {
+        const char16_t u = c.unicode();
+        if (u == u' ' || (u >= u'\t' && u <= u'\r'))
+            return true;
+    }
+    return false;
+}
+
+void logOpenFailure(const QString& fname)
+{
+    qDebug().noquote() << QString("can't open save setup file : \"%1\"").arg(fname);
+}
+
+} // namespace
+
+const QString SetupFile::header = QStringLiteral("### vorlo2 setup saving setup file");
+
+SetupFile::Item SetupFile::Item::flag(const QString& key, bool on)
+{
+    return Item{key, {on ? QStringLiteral("1") : QStringLiteral("0")}};
+}
+
+SetupFile::Item SetupFile::Item::integer(const QString& key, int v)
+{
+    return Item{key, {QString::number(v)}};
+}
+
+SetupFile::Item SetupFile::Item::real(const QString& key, double v)
+{
+    return Item{key, {SetupFile::number(v)}};
+}
+
+SetupFile::Item SetupFile::Item::text(const QString& key, const QString& v)
+{
+    return Item{key, {v}};
+}
+
+QStringList SetupFile::sectionTitles()
+{
+    return {QStringLiteral("## Original Images"), QStringLiteral("## CT Reconstruction setting"),
+            QStringLiteral("## CT Reconstruction calculation"),
+            QStringLiteral("## Additional Settings for CT-XAFS")};
+}
+
+QString SetupFile::number(double v)
+{
+    QString s;
+    QTextStream(&s) << v;
+    return s;
+}
+
+QString SetupFile::formatValue(const QString& v)
+{
+    return holdsItemSpace(v) ? QLatin1Char('"') + v + QLatin1Char('"') : v;
+}
+
+QString SetupFile::formatLine(const Item& item)
+{
+    QString line = item.key.size() >= keyColumn ? item.key + QLatin1Char(' ')
+                                                : padRight(item.key, keyColumn);
+    QStringList values;
+    for (const QString& v : item.values)
+        values << formatValue(v);
+    return line + values.join(QLatin1Char(' '));
+}
+
+bool SetupFile::write(const QString& fname, const QVector<Section>& sections)
+{
+    // Written aside and renamed at the end, so that a failed write leaves a
+    // setup saved earlier under the same name as it was.
+    QSaveFile file(fname);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        logOpenFailure(fname);
+        return false;
+    }
+    QTextStream out(&file);
+    out << header << '\n';
+    for (const Section& s : sections) {
+        out << '\n' << s.title << "\n\n";
+        for (const Item& item : s.items)
+            out << formatLine(item) << '\n';
+    }
+    out.flush();
+    if (out.status() != QTextStream::Ok || !file.commit()) {
+        qDebug().noquote() << QString("can't write save setup file : \"%1\"").arg(fname);
+        return false;
+    }
+    return true;
+}
+
+bool SetupFile::read(const QString& fname, QVector<BatchCmd>& cmds)
+{
+    QFile file(fname);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        logOpenFailure(fname);
+        return false;
+    }
+    QVector<BatchCmd> got;
+    QTextStream in(&file);
+    QString line;
+    while (in.readLineInto(&line))
+        got << BatchCmd(line);
+    cmds = got;
+    return true;
+}

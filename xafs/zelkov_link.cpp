@@ -1,8 +1,9 @@
 #include "xafs/zelkov_link.h"
 
+#include "util/text_util.h"
+
 #include <QAbstractButton>
 #include <QDebug>
-#include <QRegularExpression>
 
 const char *ZelkovLink::helloLine = "myName vorlo2\n";
 
@@ -15,11 +16,10 @@ ZelkovLink::ZelkovLink(const QString &address, QObject *parent) : TcpClient(pare
 
 void ZelkovLink::parseAddress(const QString &address, QString &host, int &port)
 {
-    static const QRegularExpression ws(QStringLiteral("\\s+"));
-    const QStringList items = address.split(ws, Qt::SkipEmptyParts);
-    host = items.value(0);
+    QString portText;
+    takeFirstItem(takeFirstItem(address, host), portText);
     bool ok = false;
-    const int p = items.value(1).toInt(&ok, 10);
+    const int p = portText.toInt(&ok, 10);
     port = (ok && p >= 0 && p <= 65535) ? p : 0;
 }
 

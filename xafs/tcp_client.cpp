@@ -41,8 +41,10 @@ void TcpClient::doConnect()
         emit statChanged();
     }
     if (socket->state() == QAbstractSocket::ConnectedState) {
-        // Already linked: a second click must not drop a working connection.
+        // Already linked: keep the connection, but report the state again so
+        // that the receivers can refresh (the link repeats its introduction).
         reconnectTimer->stop();
+        emit statChanged();
         return;
     }
     // An attempt still pending from the previous second is replaced, so that a

@@ -71,7 +71,8 @@ bool writeTiff(const QString &path, const TiffSpec &s, const QByteArray &data)
     bool ok = data.size() >= rowBytes * s.height;
     if (ok && s.layout == TiffLayout::Strips) {
         TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, quint32(s.rowsPerStrip));
-        for (int y = 0; ok && y < s.height; ++y) {
+        const int rows = s.rowsWritten >= 0 ? std::min(s.rowsWritten, s.height) : s.height;
+        for (int y = 0; ok && y < rows; ++y) {
             QByteArray line = data.mid(y * rowBytes, rowBytes);
             ok = TIFFWriteScanline(tif, line.data(), quint32(y), 0) >= 0;
         }

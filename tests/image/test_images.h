@@ -40,6 +40,7 @@ struct TiffSpec {
     int rowsPerStrip = 3;
     int tileSize = 16;
     bool bigEndian = false;
+    int rowsWritten = -1; // fewer rows than height leave the last strips empty
 };
 // Writes a TIFF of the spec whose pixel (x, y) holds the sample bytes of
 // data[(y * width + x) * samples ...]; data holds the samples in host order.

@@ -1,0 +1,249 @@
+#include "ct/ct_calc2.h"
+
+#include "ct/ct_calc2_ui.h"
+#include "image/img_datas.h"
+
+#include <QDebug>
+#include <QMetaMethod>
+#include <QThread>
+#include <cmath>
+
+CtCalc2::CtCalc2(QObject *parent) : QObject(parent)
+{
+    qRegisterMetaType<SavingData *>("SavingData*");
+    qRegisterMetaType<SavingImg *>("SavingImg*");
+    qRegisterMetaType<CtRunParams>("CtRunParams");
+    qRegisterMetaType<LevelMap>("LevelMap");
+    qRegisterMetaType<CtCalc2 *>("CtCalc2*");
+}
+
+CtCalc2::~CtCalc2() = default;
+
+template <class F>
+bool CtCalc2::postIfForeign(F &&f)
+{
+    if (QThread::currentThread() == thread())
+        return false;
+    QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::QueuedConnection);
+    return true;
+}
+
+void CtCalc2::calcRegion(double &x0, double &z0, double &x1, double &z1) const
+{
+    x0 = crx0;
+    z0 = crz0;
+    x1 = crx1;
+    z1 = crz1;
+}
+
+void CtCalc2::beginingCt()
+{
+    busy = true;
+    emit sliceStarted(workSlice);
+}
+
+void CtCalc2::endingCt()
+{
+    busy = false;
+    emit sliceEnded();
+    emit calcFinished();
+}
+
+void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice)
+{
+    startCt(ctc2, rotAxIsV, cor, slice, true);
+}
+
+void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool genAndDisp)
+{
+    // Every calculator hears the main window's request; only the one named acts.
+    if (ctc2 != this)
+        return;
+    if (postIfForeign([=] { startCt(ctc2, rotAxIsV, cor, slice, genAndDisp); }))
+        return;
+    if (busy)
+        return;
+    genAndDispImage = genAndDisp;
+    workSlice = slice;
+    beginingCt();
+    reconstructSlice(rotAxIsV, cor, slice);
+    endingCt();
+}
+
+void CtCalc2::reconstructSlice(bool rotAxIsV, double cor, int slice)
+{
+    // The holder is rebuilt only when the build succeeds, so the return value
+    // (not the holder's state) tells whether this slice has a sinogram.
+    if (!imgDatas || !genSinogram0(&hSgm, imgDatas, rotAxIsV, cor, slice))
+        return;
+    const int n = BpKernel::gridSizeFor(hSgm.width);
+    const int m = hSgm.rows;
+    if (n < 2 || m < 1)
+        return;
+    if (!crSet) {
+        // First slice without a region: the whole grid, and the panel learns it.
+        crx0 = 0;
+        crz0 = 0;
+        crx1 = n;
+        crz1 = n;
+        crSet = true;
+        emit calcRegionDefaulted(0, 0, n, n);
+    }
+    // reconstruct() prepares the kernel again whenever this sinogram needs
+    // another N or M than the one prepared, and clears the grid.
+    if (!kernel.reconstruct(hSgm.sgm.get(), hSgm.width, m, crx0, crz0, crx1, crz1,
+                            runParams.angleOffset)) {
+        resultPresent = false;
+        return;
+    }
+    gridN = n;
+    projM = m;
+    lastSlice = slice;
+    resultPresent = true;
+    imageReady = false;
+    if (genAndDispImage)
+        genResImage();
+    if (saveImageF)
+        saveImage();
+    if (saveDataF)
+        saveData();
+}
+
+void CtCalc2::genResImage()
+{
+    if (postIfForeign([this] { genResImage(); }))
+        return;
+    const double *grid = result();
+    if (!grid || gridN <= 0)
+        return;
+    if (kernel.resultValid() && kernel.scanResult() && !levelsFixed) {
+        levels.minV = kernel.resultMin();
+        levels.maxV = kernel.resultMax();
+        emit resultRangeFound(levels.minV, levels.maxV);
+    }
+    QImage img(gridN, gridN, QImage::Format_Grayscale8);
+    if (img.isNull()) {
+        qDebug() << "Can't make the result image of slice" << lastSlice;
+        return;
+    }
+    for (int z = 0; z < gridN; ++z) {
+        uchar *line = img.scanLine(z);
+        const double *row = grid + qsizetype(z) * gridN;
+        for (int x = 0; x < gridN; ++x)
+            line[x] = uchar(levels.level(row[x]));
+    }
+    resImage = img;
+    imageReady = true;
+    if (genAndDispImage)
+        emit resultImageBuilt(resImage);
+}
+
+void CtCalc2::saveImage()
+{
+    if (postIfForeign([this] { saveImage(); }))
+        return;
+    if (!imageReady)
+        genResImage();
+    if (!imageReady)
+        return;
+    // The record belongs to the writer once emitted; with nobody to take it,
+    // it is not made at all.
+    if (!isSignalConnected(QMetaMethod::fromSignal(&CtCalc2::saveImgWDiscard)))
+        return;
+    emit saveImgWDiscard(new SavingImg{saveImagePath, saveImageName, saveImageTag,
+                                       savingSliceLabel(lastSlice), resImage});
+}
+
+void CtCalc2::saveData()
+{
+    if (postIfForeign([this] { saveData(); }))
+        return;
+    const double *grid = result();
+    if (!grid)
+        return;
+    if (!isSignalConnected(QMetaMethod::fromSignal(&CtCalc2::saveDataWDiscard)))
+        return;
+    CtImgDataLimits limits;
+    limits.lowerLimit = runParams.lowerLimit;
+    limits.upperLimit = runParams.upperLimit;
+    limits.offset = runParams.offset;
+    emit saveDataWDiscard(new SavingData{
+            saveDataPath, saveDataName, saveDataTag, savingSliceLabel(lastSlice),
+            makeCtImgData(grid, gridN, crx0, crz0, crx1, crz1, limits)});
+}
+
+void CtCalc2::setSaveImage(bool f, QString path, QString name, QString tag)
+{
+    if (postIfForeign([=] { setSaveImage(f, path, name, tag); }))
+        return;
+    saveImageF = f;
+    saveImagePath = path;
+    saveImageName = name;
+    saveImageTag = tag;
+}
+
+void CtCalc2::setSaveData(bool f, QString path, QString name, QString tag)
+{
+    if (postIfForeign([=] { setSaveData(f, path, name, tag); }))
+        return;
+    saveDataF = f;
+    saveDataPath = path;
+    saveDataName = name;
+    saveDataTag = tag;
+}
+
+void CtCalc2::setImgDatas(const ImgDatas *stack)
+{
+    if (postIfForeign([=] { setImgDatas(stack); }))
+        return;
+    imgDatas = stack;
+}
+
+void CtCalc2::setRunParams(CtRunParams params)
+{
+    if (postIfForeign([=] { setRunParams(params); }))
+        return;
+    runParams = params;
+}
+
+void CtCalc2::setCalcRegion(double x0, double z0, double x1, double z1, bool set)
+{
+    if (postIfForeign([=] { setCalcRegion(x0, z0, x1, z1, set); }))
+        return;
+    crx0 = x0;
+    crz0 = z0;
+    crx1 = x1;
+    crz1 = z1;
+    crSet = set;
+}
+
+void CtCalc2::setLevels(LevelMap map, bool fixed)
+{
+    if (postIfForeign([=] { setLevels(map, fixed); }))
+        return;
+    levels = map;
+    levelsFixed = fixed;
+    genResImage();
+}
+
+void CtCalc2::prepare(int n, int m)
+{
+    if (postIfForeign([=] { prepare(n, m); }))
+        return;
+    if (busy || kernel.preparedFor(n, m))
+        return;
+    // Other sizes free the grid: the last result is gone with it.
+    kernel.prepare(n, m);
+    resultPresent = false;
+    imageReady = false;
+}
+
+void CtCalc2::lookUpValue(double x, double z)
+{
+    if (postIfForeign([=] { lookUpValue(x, z); }))
+        return;
+    const double *grid = result();
+    if (!grid || !(x >= 0 && z >= 0 && x < gridN && z < gridN))
+        return;
+    emit valueFound(grid[qsizetype(z) * gridN + qsizetype(x)]);
+}

@@ -108,7 +108,10 @@ bool BpKernel::prepare(int n, int m)
 {
     release();
     if (n < 2 || n % 2 != 0 || m < 1) {
-        qDebug() << "Can't prepare the back-projection for these sizes : N =" << n << ", M =" << m;
+        qDebug().noquote()
+            << QString("Can't prepare the back-projection for these sizes : N = %1, M = %2")
+                   .arg(n)
+                   .arg(m);
         return false;
     }
     auto impl = std::make_unique<Impl>();
@@ -137,7 +140,9 @@ bool BpKernel::prepare(int n, int m)
         }
     }
     if (!ok) {
-        qDebug() << "Can't allocate the back-projection buffers : N =" << n << ", M =" << m;
+        qDebug().noquote() << QString("Can't allocate the back-projection buffers : N = %1, M = %2")
+                                  .arg(n)
+                                  .arg(m);
         result_.clear();
         return false;
     }

@@ -13,8 +13,7 @@
 
 namespace {
 
-template <typename T>
-inline T load(const unsigned char *p)
+template <typename T> inline T load(const unsigned char *p)
 {
     // Pixel blocks start at any byte of the file, so loads must not assume
     // alignment; memcpy compiles to a plain load.
@@ -31,8 +30,7 @@ void convertAs(const unsigned char *src, int n, std::size_t stride, double *dst)
 }
 
 // Grey levels of every value an 8- or 16-bit sample can take.
-template <typename T>
-std::vector<unsigned char> levelTable(const LevelMap &map)
+template <typename T> std::vector<unsigned char> levelTable(const LevelMap &map)
 {
     constexpr int count = 1 << (8 * sizeof(T));
     std::vector<unsigned char> table(count);
@@ -45,8 +43,8 @@ std::vector<unsigned char> levelTable(const LevelMap &map)
 }
 
 template <typename T>
-void paintByTable(const unsigned char *pix, int width, int height, const LevelMap &map,
-                  QImage &image)
+void paintByTable(
+    const unsigned char *pix, int width, int height, const LevelMap &map, QImage &image)
 {
     const std::vector<unsigned char> table = levelTable<T>(map);
     const std::size_t rowBytes = std::size_t(width) * sizeof(T);
@@ -78,7 +76,8 @@ void minMaxOf(const unsigned char *pix, std::size_t count, double &lo, double &h
 } // namespace
 
 ImgData::ImgData()
-    : minV_(std::numeric_limits<double>::max()), maxV_(-std::numeric_limits<double>::max())
+    : minV_(std::numeric_limits<double>::max())
+    , maxV_(-std::numeric_limits<double>::max())
 {
 }
 
@@ -128,12 +127,24 @@ void ImgData::scanMinMax()
         const std::size_t count = std::size_t(width_) * std::size_t(height_);
         const unsigned char *p = pixels();
         switch (format_) {
-        case PixelFormat::U8: minMaxOf<quint8>(p, count, lo, hi); break;
-        case PixelFormat::I8: minMaxOf<qint8>(p, count, lo, hi); break;
-        case PixelFormat::U16: minMaxOf<quint16>(p, count, lo, hi); break;
-        case PixelFormat::I16: minMaxOf<qint16>(p, count, lo, hi); break;
-        case PixelFormat::U32: minMaxOf<quint32>(p, count, lo, hi); break;
-        case PixelFormat::I32: minMaxOf<qint32>(p, count, lo, hi); break;
+        case PixelFormat::U8:
+            minMaxOf<quint8>(p, count, lo, hi);
+            break;
+        case PixelFormat::I8:
+            minMaxOf<qint8>(p, count, lo, hi);
+            break;
+        case PixelFormat::U16:
+            minMaxOf<quint16>(p, count, lo, hi);
+            break;
+        case PixelFormat::I16:
+            minMaxOf<qint16>(p, count, lo, hi);
+            break;
+        case PixelFormat::U32:
+            minMaxOf<quint32>(p, count, lo, hi);
+            break;
+        case PixelFormat::I32:
+            minMaxOf<qint32>(p, count, lo, hi);
+            break;
         case PixelFormat::F32: {
             // All-NaN data leaves the float limits; keep the double ones then.
             double flo, fhi;
@@ -144,7 +155,8 @@ void ImgData::scanMinMax()
             }
             break;
         }
-        case PixelFormat::None: break;
+        case PixelFormat::None:
+            break;
         }
     } else if (width_ > 0 && height_ > 0) {
         std::vector<double> buf(static_cast<std::size_t>(width_));
@@ -171,7 +183,7 @@ double ImgData::value(int x, int y) const
         double v = 0.0;
         const int b = bytesOf(format_);
         convert(pixels() + (std::size_t(y) * std::size_t(width_) + std::size_t(x)) * std::size_t(b),
-                format_, 1, std::size_t(b), &v);
+            format_, 1, std::size_t(b), &v);
         return v;
     }
     std::vector<double> buf(static_cast<std::size_t>(width_));
@@ -214,15 +226,9 @@ void ImgData::setPixels(std::unique_ptr<PixelBlock> block, PixelFormat format)
     format_ = format;
 }
 
-const unsigned char *ImgData::pixels() const
-{
-    return block_ ? block_->data() : nullptr;
-}
+const unsigned char *ImgData::pixels() const { return block_ ? block_->data() : nullptr; }
 
-bool ImgData::hasPixels() const
-{
-    return block_ != nullptr;
-}
+bool ImgData::hasPixels() const { return block_ != nullptr; }
 
 double *ImgData::rowFromPixels(int i, double *buffer) const
 {
@@ -239,18 +245,33 @@ double *ImgData::columnFromPixels(int j, double *buffer) const
     return buffer;
 }
 
-void ImgData::convert(const unsigned char *src, PixelFormat format, int n, std::size_t stride,
-                      double *dst)
+void ImgData::convert(
+    const unsigned char *src, PixelFormat format, int n, std::size_t stride, double *dst)
 {
     switch (format) {
-    case PixelFormat::U8: convertAs<quint8>(src, n, stride, dst); break;
-    case PixelFormat::I8: convertAs<qint8>(src, n, stride, dst); break;
-    case PixelFormat::U16: convertAs<quint16>(src, n, stride, dst); break;
-    case PixelFormat::I16: convertAs<qint16>(src, n, stride, dst); break;
-    case PixelFormat::U32: convertAs<quint32>(src, n, stride, dst); break;
-    case PixelFormat::I32: convertAs<qint32>(src, n, stride, dst); break;
-    case PixelFormat::F32: convertAs<float>(src, n, stride, dst); break;
-    case PixelFormat::None: break;
+    case PixelFormat::U8:
+        convertAs<quint8>(src, n, stride, dst);
+        break;
+    case PixelFormat::I8:
+        convertAs<qint8>(src, n, stride, dst);
+        break;
+    case PixelFormat::U16:
+        convertAs<quint16>(src, n, stride, dst);
+        break;
+    case PixelFormat::I16:
+        convertAs<qint16>(src, n, stride, dst);
+        break;
+    case PixelFormat::U32:
+        convertAs<quint32>(src, n, stride, dst);
+        break;
+    case PixelFormat::I32:
+        convertAs<qint32>(src, n, stride, dst);
+        break;
+    case PixelFormat::F32:
+        convertAs<float>(src, n, stride, dst);
+        break;
+    case PixelFormat::None:
+        break;
     }
 }
 
@@ -258,13 +279,17 @@ int ImgData::bytesOf(PixelFormat format)
 {
     switch (format) {
     case PixelFormat::U8:
-    case PixelFormat::I8: return 1;
+    case PixelFormat::I8:
+        return 1;
     case PixelFormat::U16:
-    case PixelFormat::I16: return 2;
+    case PixelFormat::I16:
+        return 2;
     case PixelFormat::U32:
     case PixelFormat::I32:
-    case PixelFormat::F32: return 4;
-    case PixelFormat::None: break;
+    case PixelFormat::F32:
+        return 4;
+    case PixelFormat::None:
+        break;
     }
     return 0;
 }
@@ -304,9 +329,12 @@ ImgFileType fileType(const QString &path)
 ImgData *createImgData(ImgFileType type)
 {
     switch (type) {
-    case ImgFileITEX: return new ImgDataITEX;
-    case ImgFileTIFF: return new ImgDataTiff;
-    case ImgFileUnknown: break;
+    case ImgFileITEX:
+        return new ImgDataITEX;
+    case ImgFileTIFF:
+        return new ImgDataTiff;
+    case ImgFileUnknown:
+        break;
     }
     return nullptr;
 }

@@ -30,16 +30,15 @@ struct LevelMap;
 
 // Kinds of image files, told apart by the first two bytes of the file.
 enum ImgFileType : int {
-    ImgFileITEX = 0,   // starts with 'I' 'M'
-    ImgFileTIFF = 1,   // starts with 'I' 'I' or 'M' 'M'
+    ImgFileITEX = 0, // starts with 'I' 'M'
+    ImgFileTIFF = 1, // starts with 'I' 'I' or 'M' 'M'
     ImgFileUnknown = 2 // anything else, or the file cannot be read
 };
 
 // How the pixels of one image are stored (in memory or in the file).
 enum class PixelFormat : int { None, U8, I8, U16, I16, U32, I32, F32 };
 
-class ImgData
-{
+class ImgData {
 public:
     virtual ~ImgData();
     ImgData(const ImgData &) = delete;
@@ -79,7 +78,7 @@ public:
     const QString &fileName() const { return fileName_; }
     void setFileName(const QString &path) { fileName_ = path; }
 
-    int width() const { return width_; }   // pixels per row
+    int width() const { return width_; } // pixels per row
     int height() const { return height_; } // number of rows
 
     // Extremes of the pixel values; valid once minMaxValid() is true.
@@ -112,8 +111,8 @@ protected:
     double *columnFromPixels(int j, double *buffer) const;
 
     // Converts n pixels of the given format, spaced stride bytes apart, to doubles.
-    static void convert(const unsigned char *src, PixelFormat format, int n, std::size_t stride,
-                        double *dst);
+    static void convert(
+        const unsigned char *src, PixelFormat format, int n, std::size_t stride, double *dst);
     static int bytesOf(PixelFormat format);
 
 private:
@@ -122,7 +121,7 @@ private:
     int width_ = 0;
     int height_ = 0;
     QString fileName_;
-    std::atomic<bool> minMaxValid_{false}; // set once by scanMinMax(), after minV_/maxV_
+    std::atomic<bool> minMaxValid_ { false }; // set once by scanMinMax(), after minV_/maxV_
     double minV_;
     double maxV_;
     PixelFormat format_ = PixelFormat::None;
@@ -132,8 +131,7 @@ private:
 
 // ITEX image: a 64-byte header, a comment of L bytes from byte 64, then the
 // pixel block of 16- or 32-bit unsigned little-endian pixels, [y][x].
-class ImgDataITEX : public ImgData
-{
+class ImgDataITEX : public ImgData {
 public:
     ImgDataITEX();
     ~ImgDataITEX() override;
@@ -141,7 +139,7 @@ public:
     double *row(int i, double *buffer) const override;
     double *column(int j, double *buffer) const override;
 
-    int dataOffset() const { return dataOffset_; }       // byte position of the first pixel
+    int dataOffset() const { return dataOffset_; } // byte position of the first pixel
     int bytesPerPixel() const { return bytesPerPixel_; } // 2 or 4 after a successful load
 
 protected:
@@ -161,8 +159,7 @@ private:
 // TIFF image: the first image of the file, single-sample greyscale with 8, 16
 // or 32-bit integer or 32-bit float samples, in strips or tiles. Kinds that
 // cannot be decoded (colour, palette, unknown codecs) are refused at load.
-class ImgDataTiff : public ImgData
-{
+class ImgDataTiff : public ImgData {
 public:
     ImgDataTiff();
     ~ImgDataTiff() override;

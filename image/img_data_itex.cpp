@@ -45,9 +45,8 @@ void readArea(const QString &item, int &areaWidth, int &areaHeight)
         x = toInt(one);
     }
     const auto fit = [](qint64 d) {
-        return d >= std::numeric_limits<int>::min() && d <= std::numeric_limits<int>::max()
-                   ? int(d)
-                   : 0;
+        return d >= std::numeric_limits<int>::min() && d <= std::numeric_limits<int>::max() ? int(d)
+                                                                                            : 0;
     };
     areaWidth = fit(v[2] - v[0]);
     areaHeight = fit(v[3] - v[1]);
@@ -55,10 +54,7 @@ void readArea(const QString &item, int &areaWidth, int &areaHeight)
 
 } // namespace
 
-ImgDataITEX::ImgDataITEX()
-{
-    init();
-}
+ImgDataITEX::ImgDataITEX() { init(); }
 
 ImgDataITEX::~ImgDataITEX() = default;
 
@@ -156,9 +152,9 @@ bool ImgDataITEX::readProps(const QString &path, int &width, int &height)
             qDebug() << "ITEX file without BytesPerPixel and a pixel block of neither 2 nor 4 bytes"
                         " per pixel :"
                      << qPrintable(QStringLiteral("(%1, %2), %3 bytes :")
-                                           .arg(width)
-                                           .arg(height)
-                                           .arg(std::max<qint64>(available, 0)))
+                                       .arg(width)
+                                       .arg(height)
+                                       .arg(std::max<qint64>(available, 0)))
                      << path;
             return false;
         }
@@ -170,10 +166,10 @@ bool ImgDataITEX::readProps(const QString &path, int &width, int &height)
     if (available < 0 || pixelCount > available / bytes) {
         qDebug() << "ITEX pixel block is shorter than the image size :"
                  << qPrintable(QStringLiteral("(%1, %2) x %3 bytes > %4 bytes :")
-                                       .arg(width)
-                                       .arg(height)
-                                       .arg(bytes)
-                                       .arg(std::max<qint64>(available, 0)))
+                                   .arg(width)
+                                   .arg(height)
+                                   .arg(bytes)
+                                   .arg(std::max<qint64>(available, 0)))
                  << path;
         return false;
     }
@@ -265,13 +261,13 @@ double *ImgDataITEX::column(int j, double *buffer) const
     // File-reading mode: walk the pixel block in bands of rows of a few MB.
     const std::size_t b = std::size_t(bytesPerPixel_);
     const std::size_t rowBytes = std::size_t(width()) * b;
-    const int band = int(std::clamp<std::size_t>((std::size_t(4) << 20) / rowBytes, 1,
-                                                 std::size_t(height())));
+    const int band
+        = int(std::clamp<std::size_t>((std::size_t(4) << 20) / rowBytes, 1, std::size_t(height())));
     std::vector<unsigned char> chunk(rowBytes * std::size_t(band));
     for (int i0 = 0; i0 < height(); i0 += band) {
         const int rows = std::min(band, height() - i0);
         if (!readBlock(dataOffset_ + qint64(i0) * qint64(rowBytes), qint64(rowBytes) * rows,
-                       chunk.data())) {
+                chunk.data())) {
             qDebug() << "Can not read ITEX file" << fileName();
             std::fill(buffer, buffer + height(), 0.0);
             return buffer;

@@ -23,10 +23,7 @@ int logTiffError(TIFF *, void *, const char *module, const char *fmt, va_list ap
     return 1;
 }
 
-int ignoreTiffWarning(TIFF *, void *, const char *, const char *, va_list)
-{
-    return 1;
-}
+int ignoreTiffWarning(TIFF *, void *, const char *, const char *, va_list) { return 1; }
 
 // Largest decoded image accepted, and the most a compressed file may expand:
 // a header cannot make the reader allocate more than the file can hold.
@@ -73,14 +70,14 @@ PixelFormat formatOf(const TiffLayout &t)
     switch (t.format) {
     case SAMPLEFORMAT_UINT:
         return t.bits == 8 ? PixelFormat::U8
-             : t.bits == 16 ? PixelFormat::U16
-             : t.bits == 32 ? PixelFormat::U32
-                            : PixelFormat::None;
+            : t.bits == 16 ? PixelFormat::U16
+            : t.bits == 32 ? PixelFormat::U32
+                           : PixelFormat::None;
     case SAMPLEFORMAT_INT:
         return t.bits == 8 ? PixelFormat::I8
-             : t.bits == 16 ? PixelFormat::I16
-             : t.bits == 32 ? PixelFormat::I32
-                            : PixelFormat::None;
+            : t.bits == 16 ? PixelFormat::I16
+            : t.bits == 32 ? PixelFormat::I32
+                           : PixelFormat::None;
     case SAMPLEFORMAT_IEEEFP:
         return t.bits == 32 ? PixelFormat::F32 : PixelFormat::None;
     default:
@@ -111,8 +108,7 @@ bool readStrips(TIFF *tif, unsigned char *dst, std::size_t rowBytes, quint32 hei
     const quint32 strips = TIFFNumberOfStrips(tif);
     std::size_t done = 0;
     for (quint32 s = 0; s < strips && done < total; ++s) {
-        const std::size_t want =
-            std::min<std::size_t>(rowBytes * rowsPerStrip, total - done);
+        const std::size_t want = std::min<std::size_t>(rowBytes * rowsPerStrip, total - done);
         const tmsize_t got = TIFFReadEncodedStrip(tif, s, dst + done, tmsize_t(want));
         if (got < 0 || std::size_t(got) < want)
             return false;
@@ -145,7 +141,7 @@ bool readTiles(TIFF *tif, unsigned char *dst, int bytes, quint32 width, quint32 
             const std::size_t n = std::size_t(std::min(tw, width - x0)) * std::size_t(bytes);
             for (quint32 r = 0; r < rows; ++r)
                 std::memcpy(dst + std::size_t(y0 + r) * rowBytes + std::size_t(x0) * bytes,
-                            buf + std::size_t(r) * tw * std::size_t(bytes), n);
+                    buf + std::size_t(r) * tw * std::size_t(bytes), n);
         }
     }
     return true;
@@ -153,17 +149,11 @@ bool readTiles(TIFF *tif, unsigned char *dst, int bytes, quint32 width, quint32 
 
 } // namespace
 
-ImgDataTiff::ImgDataTiff()
-{
-    init();
-}
+ImgDataTiff::ImgDataTiff() { init(); }
 
 ImgDataTiff::~ImgDataTiff() = default;
 
-void ImgDataTiff::init()
-{
-    tiffFlags_ = 0;
-}
+void ImgDataTiff::init() { tiffFlags_ = 0; }
 
 bool ImgDataTiff::readProps(const QString &path, int &width, int &height)
 {
@@ -181,10 +171,10 @@ bool ImgDataTiff::readProps(const QString &path, int &width, int &height)
         qDebug() << "Unsupported TIFF image (only single-sample greyscale of 8, 16 or 32 bits) :"
                  << qPrintable(QStringLiteral("%1 samples of %2 bits, sample format %3,"
                                               " photometric %4 :")
-                                       .arg(t.samples)
-                                       .arg(t.bits)
-                                       .arg(t.format)
-                                       .arg(t.photometric))
+                                   .arg(t.samples)
+                                   .arg(t.bits)
+                                   .arg(t.format)
+                                   .arg(t.photometric))
                  << path;
         return false;
     }
@@ -199,12 +189,11 @@ bool ImgDataTiff::readProps(const QString &path, int &width, int &height)
     if (t.width == 0 || t.height == 0 || t.width > quint32(std::numeric_limits<int>::max())
         || t.height > quint32(std::numeric_limits<int>::max()) || pixels > maxPixels
         || bytes > limit) {
-        qDebug() << "TIFF image size does not fit the file :"
-                 << qPrintable(QStringLiteral("(%1, %2), %3 bytes :")
-                                       .arg(t.width)
-                                       .arg(t.height)
-                                       .arg(fileSize))
-                 << path;
+        qDebug()
+            << "TIFF image size does not fit the file :"
+            << qPrintable(
+                   QStringLiteral("(%1, %2), %3 bytes :").arg(t.width).arg(t.height).arg(fileSize))
+            << path;
         return false;
     }
     width = int(t.width);
@@ -235,8 +224,8 @@ bool ImgDataTiff::open()
         return false;
     }
     const bool ok = TIFFIsTiled(file.tif)
-                        ? readTiles(file.tif, block->writableData(), bytes, t.width, t.height)
-                        : readStrips(file.tif, block->writableData(), rowBytes, t.height);
+        ? readTiles(file.tif, block->writableData(), bytes, t.width, t.height)
+        : readStrips(file.tif, block->writableData(), rowBytes, t.height);
     if (!ok) {
         qDebug() << "Can not decode TIFF file" << fileName();
         return false;

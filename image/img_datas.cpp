@@ -2,12 +2,12 @@
 
 #include <QDebug>
 
-ImgDatas::ImgDatas(QObject *parent) : QObject(parent) {}
-
-ImgDatas::~ImgDatas()
+ImgDatas::ImgDatas(QObject *parent)
+    : QObject(parent)
 {
-    clear();
 }
+
+ImgDatas::~ImgDatas() { clear(); }
 
 ImgData *ImgDatas::at(int index) const
 {
@@ -22,15 +22,9 @@ ImgData *ImgDatas::readySlot(const Slot &slot)
     return img && img->ready() ? img : nullptr;
 }
 
-ImgData *ImgDatas::i0() const
-{
-    return readySlot(i0Ref);
-}
+ImgData *ImgDatas::i0() const { return readySlot(i0Ref); }
 
-ImgData *ImgDatas::bg() const
-{
-    return readySlot(bgRef);
-}
+ImgData *ImgDatas::bg() const { return readySlot(bgRef); }
 
 void ImgDatas::setI0Ref(ImgData *const *slot)
 {
@@ -67,14 +61,14 @@ bool ImgDatas::add(const QString &filePath)
     // An image without pixels never sizes the stack: it would let images of
     // any size in beside it.
     const bool fits = img->width() > 0 && img->height() > 0
-                      && (unsized ? true : img->width() == width && img->height() == height);
+        && (unsized ? true : img->width() == width && img->height() == height);
     if (!fits) {
         qDebug() << "Mismatch image size"
                  << qPrintable(QStringLiteral(": (%1, %2) != (%3, %4) : ")
-                                       .arg(width)
-                                       .arg(height)
-                                       .arg(img->width())
-                                       .arg(img->height()))
+                                   .arg(width)
+                                   .arg(height)
+                                   .arg(img->width())
+                                   .arg(img->height()))
                  << filePath;
         return false;
     }
@@ -86,10 +80,7 @@ bool ImgDatas::add(const QString &filePath)
     return true;
 }
 
-void ImgDatas::clearImgs()
-{
-    imgs.clear();
-}
+void ImgDatas::clearImgs() { imgs.clear(); }
 
 void ImgDatas::clear()
 {

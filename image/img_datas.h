@@ -19,8 +19,7 @@
 class QImage;
 class ColorBar;
 
-class ImgDatas : public QObject
-{
+class ImgDatas : public QObject {
     Q_OBJECT
 public:
     explicit ImgDatas(QObject *parent = nullptr);

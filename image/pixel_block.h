@@ -16,8 +16,7 @@
 class QFile;
 class QString;
 
-class PixelBlock
-{
+class PixelBlock {
 public:
     ~PixelBlock();
     PixelBlock(const PixelBlock &) = delete;
@@ -41,8 +40,8 @@ public:
 private:
     PixelBlock() = default;
 
-    std::unique_ptr<QFile> mapOwner;        // closed file that owns the mapping
-    std::unique_ptr<unsigned char[]> heap;  // or the bytes on the heap
+    std::unique_ptr<QFile> mapOwner; // closed file that owns the mapping
+    std::unique_ptr<unsigned char[]> heap; // or the bytes on the heap
     const unsigned char *ptr = nullptr;
     std::size_t len = 0;
 };

@@ -86,7 +86,7 @@ bool writeTiff(const QString &path, const TiffSpec &s, const QByteArray &data)
                 for (int r = 0; r < s.tileSize && y0 + r < s.height; ++r) {
                     const int n = std::min(s.tileSize, s.width - x0) * pixelBytes;
                     std::memcpy(tile.data() + r * s.tileSize * pixelBytes,
-                                data.constData() + (y0 + r) * rowBytes + x0 * pixelBytes, n);
+                        data.constData() + (y0 + r) * rowBytes + x0 * pixelBytes, n);
                 }
                 ok = TIFFWriteTile(tif, tile.data(), quint32(x0), quint32(y0), 0, 0) >= 0;
             }
@@ -97,16 +97,16 @@ bool writeTiff(const QString &path, const TiffSpec &s, const QByteArray &data)
 }
 
 namespace {
-QMutex logMutex;
-QStringList *captured = nullptr;
-QtMessageHandler previous = nullptr;
+    QMutex logMutex;
+    QStringList *captured = nullptr;
+    QtMessageHandler previous = nullptr;
 
-void collect(QtMsgType, const QMessageLogContext &, const QString &msg)
-{
-    QMutexLocker lock(&logMutex);
-    if (captured)
-        captured->append(msg);
-}
+    void collect(QtMsgType, const QMessageLogContext &, const QString &msg)
+    {
+        QMutexLocker lock(&logMutex);
+        if (captured)
+            captured->append(msg);
+    }
 } // namespace
 
 LogCapture::LogCapture()
@@ -124,10 +124,7 @@ LogCapture::~LogCapture()
     captured = nullptr;
 }
 
-const QStringList &LogCapture::lines() const
-{
-    return *captured;
-}
+const QStringList &LogCapture::lines() const { return *captured; }
 
 bool LogCapture::contains(const QString &part) const
 {
@@ -140,7 +137,9 @@ bool LogCapture::contains(const QString &part) const
 
 int openDescriptors()
 {
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                   .size());
 }
 
 } // namespace testimg

@@ -22,10 +22,7 @@ bool writeFile(const QString &path, const QByteArray &bytes);
 
 // The value of pixel (x, y) in the test pattern of the given size: distinct
 // for every pixel and not symmetric in x and y.
-inline quint32 pattern(int x, int y, int width)
-{
-    return quint32(y * width + x) * 7u + 3u;
-}
+inline quint32 pattern(int x, int y, int width) { return quint32(y * width + x) * 7u + 3u; }
 
 enum class TiffLayout { Strips, Tiles };
 struct TiffSpec {
@@ -47,8 +44,7 @@ struct TiffSpec {
 bool writeTiff(const QString &path, const TiffSpec &spec, const QByteArray &data);
 
 // Collects every debug message while it lives.
-class LogCapture
-{
+class LogCapture {
 public:
     LogCapture();
     ~LogCapture();

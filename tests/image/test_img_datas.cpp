@@ -33,8 +33,7 @@ QString mismatch(int sw, int sh, int w, int h, const QString &path)
 
 } // namespace
 
-class TestImgDatas : public QObject
-{
+class TestImgDatas : public QObject {
     Q_OBJECT
 private slots:
     void firstImageSetsTheSize();
@@ -59,7 +58,7 @@ void TestImgDatas::firstImageSetsTheSize()
     LogCapture log;
     QVERIFY(!stack.add(b)); // other width
     QVERIFY(!stack.add(c)); // other height
-    QCOMPARE(log.lines(), QStringList({mismatch(8, 4, 6, 4, b), mismatch(8, 4, 8, 5, c)}));
+    QCOMPARE(log.lines(), QStringList({ mismatch(8, 4, 6, 4, b), mismatch(8, 4, 8, 5, c) }));
     QCOMPARE(stack.count(), 1);
     QCOMPARE(stack.size(), QSize(8, 4));
 }
@@ -77,7 +76,7 @@ void TestImgDatas::clearImgsKeepsTheSize()
     {
         LogCapture log;
         QVERIFY(!stack.add(large));
-        QCOMPARE(log.lines(), QStringList{mismatch(8, 4, 16, 8, large)});
+        QCOMPARE(log.lines(), QStringList { mismatch(8, 4, 16, 8, large) });
     }
     QVERIFY(stack.add(small));
     stack.clear();
@@ -118,7 +117,7 @@ void TestImgDatas::refusesTiffOfAnotherSize()
     QVERIFY(stack.add(itex));
     LogCapture log;
     QVERIFY(!stack.add(tiff));
-    QCOMPARE(log.lines(), QStringList{mismatch(8, 4, 5, 3, tiff)});
+    QCOMPARE(log.lines(), QStringList { mismatch(8, 4, 5, 3, tiff) });
     // A TIFF of the right size is as good a member as an ITEX image.
     s.width = 8;
     s.height = 4;
@@ -193,7 +192,8 @@ void TestImgDatas::thousandsOfFilesUnderALowDescriptorLimit()
     QTemporaryDir dir;
     QStringList paths;
     for (int k = 0; k < files; ++k) {
-        paths << writeItex(dir, QStringLiteral("p%1.img").arg(k, 5, 10, QLatin1Char('0')), 8, 4, k % 60);
+        paths << writeItex(
+            dir, QStringLiteral("p%1.img").arg(k, 5, 10, QLatin1Char('0')), 8, 4, k % 60);
         QVERIFY(!paths.last().isEmpty());
     }
     // A limit far below the number of files: holding one descriptor per

@@ -8,8 +8,7 @@
 
 using namespace testimg;
 
-class TestImgFileType : public QObject
-{
+class TestImgFileType : public QObject {
     Q_OBJECT
 private slots:
     void detectsByContent_data();
@@ -23,7 +22,7 @@ void TestImgFileType::detectsByContent_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<int>("type");
-    const QByteArray itex = itexBytes(sizeComment(2, 1, 2), pixels16({1, 2}));
+    const QByteArray itex = itexBytes(sizeComment(2, 1, 2), pixels16({ 1, 2 }));
     QTest::newRow("ITEX named .img") << "a.img" << itex << int(ImgFileITEX);
     QTest::newRow("ITEX named .tif") << "a.tif" << itex << int(ImgFileITEX);
     QTest::newRow("II named .img") << "b.img" << QByteArray("II*\0", 4) << int(ImgFileTIFF);
@@ -60,9 +59,9 @@ void TestImgFileType::missingFileLogsThreeLinesInOrder()
     const ImgFileType type = fileType(path);
     QCOMPARE(int(type), int(ImgFileUnknown));
     QCOMPARE(log.lines(),
-             QStringList({QStringLiteral("Check File Type (ITEX):: Can not open \"%1\"").arg(path),
-                          QStringLiteral("Check File Type (TIFF):: Can not open \"%1\"").arg(path),
-                          QStringLiteral("Unknown file type :  \"%1\"").arg(path)}));
+        QStringList({ QStringLiteral("Check File Type (ITEX):: Can not open \"%1\"").arg(path),
+            QStringLiteral("Check File Type (TIFF):: Can not open \"%1\"").arg(path),
+            QStringLiteral("Unknown file type :  \"%1\"").arg(path) }));
     QVERIFY(createImgData(type) == nullptr);
 }
 
@@ -80,7 +79,7 @@ void TestImgFileType::createsTheKind()
     QVERIFY(!itex->minMaxValid());
     QCOMPARE(itex->minV(), std::numeric_limits<double>::max());
     QCOMPARE(itex->maxV(), -std::numeric_limits<double>::max());
-    double buf[2] = {5.0, 6.0};
+    double buf[2] = { 5.0, 6.0 };
     itex->row(0, buf);
     QCOMPARE(buf[0], 5.0); // nothing read from an image that is not loaded
 }

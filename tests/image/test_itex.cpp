@@ -5,8 +5,8 @@
 
 #include <QImage>
 #include <QTemporaryDir>
-#include <QtEndian>
 #include <QTest>
+#include <QtEndian>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -38,8 +38,7 @@ std::vector<quint16> pattern16(int w, int h)
 
 } // namespace
 
-class TestItexHeader : public QObject
-{
+class TestItexHeader : public QObject {
     Q_OBJECT
 private slots:
     void readsSizes_data();
@@ -60,8 +59,8 @@ void TestItexHeader::readsSizes_data()
 
     QTest::newRow("three keys") << sizeComment(64, 48, 2) << 64 * 48 * 2 << true << 64 << 48 << 2
                                 << QString();
-    QTest::newRow("32-bit pixels") << sizeComment(6, 5, 4) << 6 * 5 * 4 << true << 6 << 5 << 4
-                                   << QString();
+    QTest::newRow("32-bit pixels")
+        << sizeComment(6, 5, 4) << 6 * 5 * 4 << true << 6 << 5 << 4 << QString();
     QTest::newRow("last entry without comma")
         << QByteArray("BytesPerPixel=2,Prop_ImageHeight=4,Prop_ImageWidth=8") << 64 << true << 8
         << 4 << 2 << QString();
@@ -80,7 +79,8 @@ void TestItexHeader::readsSizes_data()
         << QByteArray("Prop_ImageWidth=\"8\" px,Prop_ImageHeight= 4 ,BytesPerPixel=2,") << 64
         << true << 8 << 4 << 2 << QString();
     QTest::newRow("line ends and multi-byte text keep the length in bytes")
-        << QByteArray("Prop_ImageWidth=8,\r\nOp=\xc3\x84\xc3\x96,Prop_ImageHeight=4,BytesPerPixel=2")
+        << QByteArray(
+               "Prop_ImageWidth=8,\r\nOp=\xc3\x84\xc3\x96,Prop_ImageHeight=4,BytesPerPixel=2")
         << 64 << true << 8 << 4 << 2 << QString();
     QTest::newRow("NUL padding after the last entry")
         << QByteArray("Prop_ImageWidth=8,Prop_ImageHeight=4,BytesPerPixel=4\0\0\0\0", 53) << 128
@@ -92,10 +92,11 @@ void TestItexHeader::readsSizes_data()
         << QByteArray("Prop_ImageWidth=4294967304,Prop_ImageHeight=4,BytesPerPixel=2,"
                       "areSource=\"2,0,10,4\",")
         << 64 << true << 8 << 4 << 2 << QString();
-    QTest::newRow("negative width, areSource fallback")
-        << QByteArray("Prop_ImageWidth=-8,Prop_ImageHeight=4,BytesPerPixel=2,areSource=\"2,0,10,9\",")
-        << 64 << true << 8 << 4 << 2 << QString();
-    QTest::newRow("empty value") << QByteArray("Prop_ImageWidth=,Prop_ImageHeight=4,BytesPerPixel=2,")
+    QTest::newRow("negative width, areSource fallback") << QByteArray(
+        "Prop_ImageWidth=-8,Prop_ImageHeight=4,BytesPerPixel=2,areSource=\"2,0,10,9\",")
+                                                        << 64 << true << 8 << 4 << 2 << QString();
+    QTest::newRow("empty value") << QByteArray(
+        "Prop_ImageWidth=,Prop_ImageHeight=4,BytesPerPixel=2,")
                                  << 64 << false << 0 << 0 << 0 << QString();
     QTest::newRow("keys are case-sensitive")
         << QByteArray("prop_imagewidth=8,Prop_ImageHeight=4,BytesPerPixel=2,") << 64 << false << 0
@@ -148,9 +149,8 @@ void TestItexHeader::readsSizes()
         QCOMPARE(itex->bytesPerPixel(), bytesPerPixel);
         QCOMPARE(itex->dataOffset(), 64 + comment.size());
         // The first pixel is the first bytes of the block, little-endian.
-        const quint32 first = bytesPerPixel == 2
-                                  ? qFromLittleEndian<quint16>(block.constData())
-                                  : qFromLittleEndian<quint32>(block.constData());
+        const quint32 first = bytesPerPixel == 2 ? qFromLittleEndian<quint16>(block.constData())
+                                                 : qFromLittleEndian<quint32>(block.constData());
         QCOMPARE(img->value(0, 0), double(first));
         QVERIFY(log.lines().isEmpty());
     } else {
@@ -172,7 +172,7 @@ void TestItexHeader::refusesShortHeaders()
         auto img = loadItex(tiny);
         QVERIFY(!img->ready());
         QCOMPARE(log.lines(),
-                 QStringList{QStringLiteral("Error on reading ITEX file props. \"%1\"").arg(tiny)});
+            QStringList { QStringLiteral("Error on reading ITEX file props. \"%1\"").arg(tiny) });
     }
     // The comment length points past the end of the file.
     const QString cut = dir.filePath(QStringLiteral("cut.img"));
@@ -195,8 +195,7 @@ void TestItexHeader::refusesEmptyComment()
     QVERIFY(!img->ready());
 }
 
-class TestItexPixels : public QObject
-{
+class TestItexPixels : public QObject {
     Q_OBJECT
 private slots:
     void rowsAndColumns_data();
@@ -238,8 +237,9 @@ void TestItexPixels::rowsAndColumns()
     const std::vector<quint16> v16(v32.begin(), v32.end());
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("p.img"));
-    QVERIFY(writeFile(path, itexBytes(extraComment + sizeComment(w, h, bytesPerPixel),
-                                      bytesPerPixel == 2 ? pixels16(v16) : pixels32(v32))));
+    QVERIFY(writeFile(path,
+        itexBytes(extraComment + sizeComment(w, h, bytesPerPixel),
+            bytesPerPixel == 2 ? pixels16(v16) : pixels32(v32))));
     auto img = loadItex(path, inMemory);
     QVERIFY(img->ready());
     QCOMPARE(img->pixelFormat(), bytesPerPixel == 2 ? PixelFormat::U16 : PixelFormat::U32);
@@ -267,7 +267,8 @@ void TestItexPixels::unsigned32BitValues()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("u32.img"));
-    QVERIFY(writeFile(path, itexBytes(sizeComment(3, 1, 4), pixels32({0u, 0x80000000u, 0xFFFFFFFFu}))));
+    QVERIFY(writeFile(
+        path, itexBytes(sizeComment(3, 1, 4), pixels32({ 0u, 0x80000000u, 0xFFFFFFFFu }))));
     auto img = loadItex(path);
     double row[3];
     img->row(0, row);
@@ -279,8 +280,9 @@ void TestItexPixels::minMaxScan()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("m.img"));
-    QVERIFY(writeFile(path, itexBytes(sizeComment(3, 2, 2), pixels16({500, 20, 65535, 7, 300, 9}))));
-    for (bool inMemory : {true, false}) {
+    QVERIFY(
+        writeFile(path, itexBytes(sizeComment(3, 2, 2), pixels16({ 500, 20, 65535, 7, 300, 9 }))));
+    for (bool inMemory : { true, false }) {
         auto img = loadItex(path, inMemory);
         QVERIFY(!img->minMaxValid());
         img->scanMinMax();
@@ -320,11 +322,12 @@ void TestItexPixels::greyImage()
     const std::vector<quint16> v16(v32.begin(), v32.end());
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("g.img"));
-    QVERIFY(writeFile(path, itexBytes(sizeComment(w, h, bytesPerPixel),
-                                      bytesPerPixel == 2 ? pixels16(v16) : pixels32(v32))));
+    QVERIFY(writeFile(path,
+        itexBytes(
+            sizeComment(w, h, bytesPerPixel), bytesPerPixel == 2 ? pixels16(v16) : pixels32(v32))));
     auto img = loadItex(path, inMemory);
     img->scanMinMax();
-    const LevelMap map{img->minV(), img->maxV(), lo, hi};
+    const LevelMap map { img->minV(), img->maxV(), lo, hi };
     QImage grey;
     img->toImage(grey, map);
     QCOMPARE(grey.format(), QImage::Format_Grayscale8);
@@ -369,7 +372,7 @@ void TestItexPixels::concurrentReads()
     auto img = loadItex(path, inMemory);
     QVERIFY(img->ready());
     const ImgData *shared = img.get();
-    std::atomic<int> wrong{0};
+    std::atomic<int> wrong { 0 };
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([shared, t, &wrong] {

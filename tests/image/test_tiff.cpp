@@ -22,7 +22,9 @@ double sampleValue(int x, int y, int bits, int sampleFormat)
         return (k - 50) * 0.25;
     if (sampleFormat == SAMPLEFORMAT_INT)
         return bits == 8 ? (k % 256) - 128 : (k - 200) * (bits == 32 ? 100000 : 37);
-    return bits == 8 ? k % 256 : double(quint32(k) * (bits == 32 ? 1000003u : 211u) % (bits == 16 ? 65536u : 4294967291u));
+    return bits == 8
+        ? k % 256
+        : double(quint32(k) * (bits == 32 ? 1000003u : 211u) % (bits == 16 ? 65536u : 4294967291u));
 }
 
 QByteArray samples(const TiffSpec &s)
@@ -63,8 +65,7 @@ std::unique_ptr<ImgData> loadFile(const QString &path)
 
 } // namespace
 
-class TestTiff : public QObject
-{
+class TestTiff : public QObject {
     Q_OBJECT
 private slots:
     void decodes_data();
@@ -90,12 +91,16 @@ void TestTiff::decodes_data()
     QTest::newRow("u16 strips") << 16 << u << false << none << false << int(PixelFormat::U16);
     QTest::newRow("u16 strips LZW") << 16 << u << false << lzw << false << int(PixelFormat::U16);
     QTest::newRow("u16 tiles") << 16 << u << true << none << false << int(PixelFormat::U16);
-    QTest::newRow("u16 strips big-endian") << 16 << u << false << none << true << int(PixelFormat::U16);
+    QTest::newRow("u16 strips big-endian")
+        << 16 << u << false << none << true << int(PixelFormat::U16);
     QTest::newRow("i16 tiles deflate") << 16 << i << true << zip << false << int(PixelFormat::I16);
     QTest::newRow("u32 strips") << 32 << u << false << none << false << int(PixelFormat::U32);
-    QTest::newRow("i32 tiles big-endian") << 32 << i << true << none << true << int(PixelFormat::I32);
-    QTest::newRow("f32 strips deflate") << 32 << f << false << zip << false << int(PixelFormat::F32);
-    QTest::newRow("f32 tiles big-endian") << 32 << f << true << none << true << int(PixelFormat::F32);
+    QTest::newRow("i32 tiles big-endian")
+        << 32 << i << true << none << true << int(PixelFormat::I32);
+    QTest::newRow("f32 strips deflate")
+        << 32 << f << false << zip << false << int(PixelFormat::F32);
+    QTest::newRow("f32 tiles big-endian")
+        << 32 << f << true << none << true << int(PixelFormat::F32);
 }
 
 void TestTiff::decodes()
@@ -183,7 +188,8 @@ void TestTiff::refusesUndecodableKinds()
     auto img = loadFile(path);
     QVERIFY(img);
     QVERIFY(!img->ready());
-    QVERIFY2(log.contains(QStringLiteral("Unsupported TIFF image")), qPrintable(log.lines().join('\n')));
+    QVERIFY2(
+        log.contains(QStringLiteral("Unsupported TIFF image")), qPrintable(log.lines().join('\n')));
     QVERIFY(log.contains(path));
 }
 
@@ -198,7 +204,7 @@ void TestTiff::refusesTruncatedFile()
     // Uncompressed, the file is too short for the image; compressed, the
     // decoder finds the strips empty.
     s.rowsWritten = 32;
-    for (int compression : {COMPRESSION_NONE, COMPRESSION_LZW}) {
+    for (int compression : { COMPRESSION_NONE, COMPRESSION_LZW }) {
         s.compression = compression;
         const QString missing = dir.filePath(QStringLiteral("missing%1.tif").arg(compression));
         QVERIFY(writeTiff(missing, s, samples(s)));
@@ -206,8 +212,8 @@ void TestTiff::refusesTruncatedFile()
         auto img = loadFile(missing);
         QVERIFY(!img->ready());
         const QString why = compression == COMPRESSION_NONE
-                                ? QStringLiteral("TIFF image size does not fit the file")
-                                : QStringLiteral("Can not decode TIFF file");
+            ? QStringLiteral("TIFF image size does not fit the file")
+            : QStringLiteral("Can not decode TIFF file");
         QVERIFY2(log.contains(why), qPrintable(log.lines().join(QLatin1Char('\n'))));
         QVERIFY(log.contains(missing));
     }

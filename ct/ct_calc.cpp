@@ -23,7 +23,9 @@ const char *timeFormat = "hh:mm:ss.zzz";
 } // namespace
 
 CtCalc::CtCalc(QWidget *parent)
-    : QFrame(parent), ui(std::make_unique<Ui::CtCalc>()), progress(new CtProgress)
+    : QFrame(parent)
+    , ui(std::make_unique<Ui::CtCalc>())
+    , progress(new CtProgress)
 {
     ui->setupUi(this);
     for (double &v : dr)
@@ -60,10 +62,9 @@ ImgDispWPV *CtCalc::display() const { return ui->DispCt; }
 
 QRectF CtCalc::calcRegion() const
 {
-    return QRectF(QPointF(ProcCtrl::parseDouble(ui->Crx0->text()),
-                          ProcCtrl::parseDouble(ui->Crz0->text())),
-                  QPointF(ProcCtrl::parseDouble(ui->Crx1->text()),
-                          ProcCtrl::parseDouble(ui->Crz1->text())));
+    return QRectF(
+        QPointF(ProcCtrl::parseDouble(ui->Crx0->text()), ProcCtrl::parseDouble(ui->Crz0->text())),
+        QPointF(ProcCtrl::parseDouble(ui->Crx1->text()), ProcCtrl::parseDouble(ui->Crz1->text())));
 }
 
 double CtCalc::angleOffset() const { return runParams ? runParams->angleOffset : 0.0; }
@@ -249,9 +250,9 @@ void CtCalc::noticedNewS(QRectF s)
 void CtCalc::setCRegion()
 {
     setCR(std::floor(ProcCtrl::parseDouble(ui->Drx0->text())),
-          std::floor(ProcCtrl::parseDouble(ui->Drz0->text())),
-          std::ceil(ProcCtrl::parseDouble(ui->Drx1->text())),
-          std::ceil(ProcCtrl::parseDouble(ui->Drz1->text())));
+        std::floor(ProcCtrl::parseDouble(ui->Drz0->text())),
+        std::ceil(ProcCtrl::parseDouble(ui->Drx1->text())),
+        std::ceil(ProcCtrl::parseDouble(ui->Drz1->text())));
 }
 
 void CtCalc::noticedNewPos(double x, double z)
@@ -277,7 +278,7 @@ void CtCalc::drawRegion(QPainter *p)
     const double sx = a->width() / v.width();
     const double sy = a->height() / v.height();
     const QRectF r(QPointF((dr[0] - v.x()) * sx, (dr[1] - v.y()) * sy),
-                   QPointF((dr[2] - v.x()) * sx, (dr[3] - v.y()) * sy));
+        QPointF((dr[2] - v.x()) * sx, (dr[3] - v.y()) * sy));
     p->save();
     p->setPen(QPen(QColor(255, 64, 64), 1, Qt::DashLine));
     p->setBrush(Qt::NoBrush);
@@ -297,10 +298,10 @@ void CtCalc::setCBarMinMaxForced(double min, double max)
 
 void CtCalc::setSaveImage(bool f, QString path, QString name, QString tag)
 {
-    saveImg = SaveSettings{f, path, name, tag};
+    saveImg = SaveSettings { f, path, name, tag };
 }
 
 void CtCalc::setSaveData(bool f, QString path, QString name, QString tag)
 {
-    saveDat = SaveSettings{f, path, name, tag};
+    saveDat = SaveSettings { f, path, name, tag };
 }

@@ -27,8 +27,7 @@ namespace Ui {
 class CtCalc;
 }
 
-class CtCalc : public QFrame
-{
+class CtCalc : public QFrame {
     Q_OBJECT
 public:
     explicit CtCalc(QWidget *parent = nullptr);
@@ -94,7 +93,7 @@ private:
     std::unique_ptr<Ui::CtCalc> ui;
     const CtRunParams *runParams = nullptr;
     Sinogram *sinogram = nullptr;
-    BpKernel bp{BpNormalisation::SingleSlice};
+    BpKernel bp { BpNormalisation::SingleSlice };
     // Attenuation rows taken from the panel at the start: [M][width]. The panel
     // may rebuild its sinogram while a one-by-one run goes on.
     std::vector<double> sgm;

@@ -4,11 +4,13 @@
 // so that the GUI thread repaints between two projections.
 #include <QObject>
 
-class CtProgress : public QObject
-{
+class CtProgress : public QObject {
     Q_OBJECT
 public:
-    explicit CtProgress(QObject *parent = nullptr) : QObject(parent) {}
+    explicit CtProgress(QObject *parent = nullptr)
+        : QObject(parent)
+    {
+    }
 
     // Set by the calculator while the progress thread is stopped.
     int total = 0; // number of projections

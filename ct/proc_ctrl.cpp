@@ -6,7 +6,9 @@
 #include <QDebug>
 #include <cstdlib>
 
-ProcCtrl::ProcCtrl(QWidget *parent) : QFrame(parent), ui(std::make_unique<Ui::ProcCtrl>())
+ProcCtrl::ProcCtrl(QWidget *parent)
+    : QFrame(parent)
+    , ui(std::make_unique<Ui::ProcCtrl>())
 {
     ui->setupUi(this);
     sliceNo_ = parseInt(ui->SliceNo->text());
@@ -133,11 +135,11 @@ double ProcCtrl::corForSlice(const CtRunParams &p, int slice)
     double c = p.cor;
     if (p.recordedSlice1 >= 0 && p.recordedSlice2 >= 0 && p.recordedSlice1 != p.recordedSlice2) {
         c = (p.recordedCor2 - p.recordedCor1) * (double(slice) - p.recordedSlice1)
-                    / (double(p.recordedSlice2) - p.recordedSlice1)
+                / (double(p.recordedSlice2) - p.recordedSlice1)
             + p.recordedCor1;
     }
-    qDebug() << "pcps" << p.recordedSlice1 << p.recordedSlice2 << p.recordedCor1
-             << p.recordedCor2 << slice << c;
+    qDebug() << "pcps" << p.recordedSlice1 << p.recordedSlice2 << p.recordedCor1 << p.recordedCor2
+             << slice << c;
     return c;
 }
 

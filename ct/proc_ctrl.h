@@ -14,8 +14,7 @@ namespace Ui {
 class ProcCtrl;
 }
 
-class ProcCtrl : public QFrame
-{
+class ProcCtrl : public QFrame {
     Q_OBJECT
 public:
     explicit ProcCtrl(QWidget *parent = nullptr);

@@ -12,7 +12,9 @@
 #include <cfloat>
 #include <cmath>
 
-Sinogram::Sinogram(QWidget *parent) : QFrame(parent), ui(std::make_unique<Ui::Sinogram>())
+Sinogram::Sinogram(QWidget *parent)
+    : QFrame(parent)
+    , ui(std::make_unique<Ui::Sinogram>())
 {
     ui->setupUi(this);
     connect(ui->DispSinogram, &ImgDispWPV::newPosInvY, this, &Sinogram::newPos);
@@ -221,6 +223,7 @@ void Sinogram::newPos(double x, double y)
         return;
     const int ix = int(x);
     const int iy = int(y);
-    const double v = iy < sgm.rows ? sgm.rawRow(iy)[ix] : sgm.rawRow(iy - sgm.rows)[sgm.width - 1 - ix];
+    const double v
+        = iy < sgm.rows ? sgm.rawRow(iy)[ix] : sgm.rawRow(iy - sgm.rows)[sgm.width - 1 - ix];
     ui->DispSinogram->setVal(v);
 }

@@ -19,8 +19,7 @@ namespace Ui {
 class Sinogram;
 }
 
-class Sinogram : public QFrame
-{
+class Sinogram : public QFrame {
     Q_OBJECT
 public:
     explicit Sinogram(QWidget *parent = nullptr);

@@ -18,10 +18,11 @@ namespace phantom {
 // An ITEX file of w x h unsigned 32-bit pixels, value f(x, y) rounded.
 inline bool writeItex(const QString &path, int w, int h, const std::function<double(int, int)> &f)
 {
-    const QByteArray comment = QStringLiteral("Prop_ImageWidth=%1,Prop_ImageHeight=%2,BytesPerPixel=4,")
-                                   .arg(w)
-                                   .arg(h)
-                                   .toLatin1();
+    const QByteArray comment
+        = QStringLiteral("Prop_ImageWidth=%1,Prop_ImageHeight=%2,BytesPerPixel=4,")
+              .arg(w)
+              .arg(h)
+              .toLatin1();
     QByteArray data(64, '\0');
     data[0] = 'I';
     data[1] = 'M';
@@ -66,7 +67,11 @@ struct Stack {
     std::unique_ptr<ImgData> i0;
     std::unique_ptr<ImgData> bg;
 
-    Stack() { stack.setI0Ref(&i0); stack.setBgRef(&bg); }
+    Stack()
+    {
+        stack.setI0Ref(&i0);
+        stack.setBgRef(&bg);
+    }
 
     QString path(const QString &name) const { return dir.filePath(name); }
 
@@ -105,9 +110,10 @@ struct Stack {
     // (dx, dz) from the rotation axis, which is at detector pixel cor; the
     // projection k is taken at angle k * pi / count.
     bool addDisk(int count, int w, int h, double cor, double dx, double dz, double r, double mu,
-                 double i0v = 1.0e6, double bgv = 100.0)
+        double i0v = 1.0e6, double bgv = 100.0)
     {
-        if (!setI0(w, h, [=](int, int) { return i0v; }) || !setBg(w, h, [=](int, int) { return bgv; }))
+        if (!setI0(w, h, [=](int, int) { return i0v; })
+            || !setBg(w, h, [=](int, int) { return bgv; }))
             return false;
         return addAll(count, w, h, [=](int k, int x, int) {
             const double th = k * M_PI / count;

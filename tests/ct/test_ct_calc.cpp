@@ -14,8 +14,7 @@
 #include <cmath>
 #include <vector>
 
-class TestCtCalc : public QObject
-{
+class TestCtCalc : public QObject {
     Q_OBJECT
 
     // 64-pixel detector, axis at 31.5: sinogram rows of 61 samples, grid N = 60.
@@ -157,8 +156,8 @@ private slots:
         QVERIFY(!r.calc.isRunning());
         // SpentT is written once, at the end.
         QCOMPARE(spentDuring.count(), 30);
-        QVERIFY(std::all_of(spentDuring.begin(), spentDuring.end(),
-                            [](const QString &t) { return t == "0"; }));
+        QVERIFY(std::all_of(
+            spentDuring.begin(), spentDuring.end(), [](const QString &t) { return t == "0"; }));
         // The picture is redrawn after every projection, building up.
         QVERIFY(pictures.first() != pictures.last());
         QVERIFY(pictures[1] != pictures[2]);
@@ -285,14 +284,17 @@ private slots:
         QVERIFY(val);
         val->setText("keep");
         // Nothing to read before a calculation.
-        QMetaObject::invokeMethod(&r.calc, "noticedNewPos", Q_ARG(double, 30.0), Q_ARG(double, 30.0));
+        QMetaObject::invokeMethod(
+            &r.calc, "noticedNewPos", Q_ARG(double, 30.0), Q_ARG(double, 30.0));
         QCOMPARE(val->text(), QString("keep"));
         QVERIFY(r.run());
-        QMetaObject::invokeMethod(&r.calc, "noticedNewPos", Q_ARG(double, 36.7), Q_ARG(double, 26.2));
+        QMetaObject::invokeMethod(
+            &r.calc, "noticedNewPos", Q_ARG(double, 36.7), Q_ARG(double, 26.2));
         QCOMPARE(val->text(), QString::number(r.calc.kernel().resultAt(26, 36), 'g', 6));
         const QString shown = val->text();
         QMetaObject::invokeMethod(&r.calc, "noticedNewPos", Q_ARG(double, N), Q_ARG(double, 3.0));
-        QMetaObject::invokeMethod(&r.calc, "noticedNewPos", Q_ARG(double, -1.0), Q_ARG(double, 3.0));
+        QMetaObject::invokeMethod(
+            &r.calc, "noticedNewPos", Q_ARG(double, -1.0), Q_ARG(double, 3.0));
         QCOMPARE(val->text(), shown);
     }
 

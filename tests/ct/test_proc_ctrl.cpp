@@ -10,8 +10,7 @@
 #include <QSpinBox>
 #include <QTest>
 
-class TestProcCtrl : public QObject
-{
+class TestProcCtrl : public QObject {
     Q_OBJECT
 
     static QLineEdit *edit(ProcCtrl &p, const char *name)

@@ -11,8 +11,7 @@
 #include <QTest>
 #include <complex>
 
-class TestSinogramPanel : public QObject
-{
+class TestSinogramPanel : public QObject {
     Q_OBJECT
 
     // A panel wired to its Proc Control as the main window does it.
@@ -26,8 +25,7 @@ class TestSinogramPanel : public QObject
             QObject::connect(&proc, SIGNAL(sliceNoUpdated()), &panel, SLOT(sliceNoUpdated()));
             QObject::connect(&proc, SIGNAL(corUpdated()), &panel, SLOT(corUpdated()));
             QObject::connect(&proc, SIGNAL(rotAxUpdated()), &panel, SLOT(rotAxUpdated()));
-            QObject::connect(&proc, SIGNAL(autoUpdateUpdated()), &panel,
-                             SLOT(autoUpdateUpdated()));
+            QObject::connect(&proc, SIGNAL(autoUpdateUpdated()), &panel, SLOT(autoUpdateUpdated()));
         }
     };
 
@@ -85,7 +83,7 @@ private slots:
         QVERIFY(ramps(s));
         Rig r(&s.stack);
         r.proc.setSliceNo(5); // axis H: column 5, detector runs down the 8 rows
-        r.proc.setCor(3.0);   // half = min(3, 4) = 3, width 5, samples at rows 1 ... 5
+        r.proc.setCor(3.0); // half = min(3, 4) = 3, width 5, samples at rows 1 ... 5
         const HSgm *h = r.panel.hSgm();
         QVERIFY(h->built());
         QCOMPARE(h->width, 5);
@@ -106,14 +104,14 @@ private slots:
         const double kept = h->rawRow(0)[0];
 
         // Rows 0 ... 7 exist; other slices must not be read.
-        for (int bad : {8, -1, 100000}) {
+        for (int bad : { 8, -1, 100000 }) {
             r.proc.setSliceNo(bad);
             QCOMPARE(h->slice, 3);
             QCOMPARE(h->rawRow(0)[0], kept);
         }
         r.proc.setSliceNo(3);
         // A centre left of pixel 1 or beyond the last pixel gives no sinogram.
-        for (double bad : {0.7, -4.0, 15.2, 40.0}) {
+        for (double bad : { 0.7, -4.0, 15.2, 40.0 }) {
             r.proc.setCor(bad);
             QCOMPARE(h->width, 13);
             QCOMPARE(h->rawRow(0)[0], kept);
@@ -222,10 +220,10 @@ private slots:
                 for (int a = 0; a < 2 * rows; ++a)
                     for (int b = 0; b < w; ++b)
                         sum += full(a, b) * sc
-                               * std::polar(1.0, -2 * M_PI * (double(p) * a / (2 * rows)
-                                                              + double(q) * b / w));
+                            * std::polar(
+                                1.0, -2 * M_PI * (double(p) * a / (2 * rows) + double(q) * b / w));
                 QVERIFY2(std::abs(std::abs(sum) - mag[p * w + q]) < 1e-9,
-                         qPrintable(QString("bin %1 %2").arg(p).arg(q)));
+                    qPrintable(QString("bin %1 %2").arg(p).arg(q)));
             }
 
         // The picture appears only when asked for, with the range -10 ... 10.

@@ -53,6 +53,12 @@ void DispA::mouseDoubleClickEvent(QMouseEvent *event)
 
 void DispA::wheelEvent(QWheelEvent *event)
 {
+    // A purely sideways turn (tilted wheel, horizontal swipe) carries no
+    // vertical steps; it must not count as a turn away from the user.
+    if (event->angleDelta().y() == 0) {
+        event->ignore();
+        return;
+    }
     // angleDelta is in eighths of a degree; a standard notch is 15 degrees.
     wheelSteps_ = event->angleDelta().y() * 0.125 / 15.0;
     wheelFactor_ = wheelSteps_ < 0 ? 1.1 : 0.9090909090909091;

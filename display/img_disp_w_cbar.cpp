@@ -16,8 +16,10 @@ ImgDispWCBar::ImgDispWCBar(QWidget *parent) : ImgDisp(parent)
     cBar->setFrameShape(QFrame::StyledPanel);
     cBar->setFrameShadow(QFrame::Raised);
     gridLayout()->addWidget(cBar, 0, 1);
-    // The image takes the width; the bar keeps its minimum.
+    // The image takes the room; the bar keeps its minimum width and the rows
+    // below their natural height.
     gridLayout()->setColumnStretch(0, 1);
+    gridLayout()->setRowStretch(0, 1);
 
     lower = new QGridLayout;
     lower->setContentsMargins(0, 0, 0, 0);

@@ -86,10 +86,20 @@ void ColorBarTest::upperHandleToMiddle()
     QCOMPARE(bar.level(0.5), 255);
     QCOMPARE(bar.level(0.9), 255);
     QCOMPARE(bar.level(0.0), 0);
+    // One announcement per move of a drag, none for a move that changes nothing.
+    press(&bar, QPointF(10, 100));
+    for (int y = 101; y <= 105; ++y)
+        move(&bar, QPointF(10, y), Qt::LeftButton);
+    move(&bar, QPointF(10, 105), Qt::LeftButton);
+    release(&bar, QPointF(10, 100));
+    QCOMPARE(spy.count(), 6);
+    QCOMPARE(bar.hi(), 0.475);
+    drag(bar, 105, 100);
+    QCOMPARE(spy.count(), 7);
     // Moving without a button afterwards changes nothing.
     move(&bar, QPointF(10, 180));
     QCOMPARE(bar.hi(), 0.5);
-    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.count(), 7);
 }
 
 void ColorBarTest::crossedHandlesInvert()

@@ -21,6 +21,7 @@ private slots:
     void doubleClickKeepsPos();
     void wheelStepsAndFactor_data();
     void wheelStepsAndFactor();
+    void sidewaysWheelIsIgnored();
     void paintLayersInOrder();
     void frameReemitsAreaSignals();
     void coordMapping_data();
@@ -156,6 +157,20 @@ void DispATest::wheelStepsAndFactor()
     QCOMPARE(spy.count(), 1);
     QCOMPARE(a.wheelSteps(), steps);
     QCOMPARE(a.wheelFactor(), factor);
+}
+
+void DispATest::sidewaysWheelIsIgnored()
+{
+    DispA a;
+    a.resize(100, 100);
+    wheel(&a, QPointF(50, 50), -120);
+    QSignalSpy spy(&a, &DispA::wheelMoved0);
+    QWheelEvent e(QPointF(50, 50), a.mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(120, 0),
+                  Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&a, &e);
+    QCOMPARE(spy.count(), 0);
+    QCOMPARE(a.wheelSteps(), -1.0);
+    QCOMPARE(a.wheelFactor(), 1.1);
 }
 
 void DispATest::paintLayersInOrder()

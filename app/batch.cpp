@@ -6,7 +6,8 @@
 #include <QFile>
 #include <QTextStream>
 
-Batch::Batch(QObject* parent) : QObject(parent)
+Batch::Batch(QObject *parent)
+    : QObject(parent)
 {
     BatchCmd::registerType();
     // Queued, not direct: each step returns to the event loop first, so
@@ -41,7 +42,7 @@ void Batch::batchLoad(QString fname)
 
     lines.clear();
     QString continued; // lines ending in a backslash, joined by blanks
-    for (const QString& raw : read) {
+    for (const QString &raw : read) {
         QString text = removeComment(raw);
         if (endsWithContinuationMark(text)) {
             continued += text + QLatin1Char(' ');
@@ -73,10 +74,7 @@ void Batch::batchStart()
     requestNext();
 }
 
-void Batch::batchStop()
-{
-    running = false;
-}
+void Batch::batchStop() { running = false; }
 
 void Batch::batchCheckEnd()
 {

@@ -15,11 +15,10 @@
 //
 // Control lines are chained through this thread's event queue, so a loop made
 // only of control lines still lets a second batchExec() in to stop it.
-class Batch : public QObject
-{
+class Batch : public QObject {
     Q_OBJECT
 public:
-    explicit Batch(QObject* parent = nullptr);
+    explicit Batch(QObject *parent = nullptr);
 
     // The result of the last condition-setting command; the receiver sets it
     // (for "seq_exec_next") before it answers with batchCheckEnd().
@@ -50,8 +49,8 @@ private:
     void requestNext();
 
     bool running = false;
-    int index = 0;     // next line to execute, from 0
+    int index = 0; // next line to execute, from 0
     QStringList lines; // comments removed, empty lines left out
-    std::atomic<bool> ok{true};
+    std::atomic<bool> ok { true };
     bool nextPending = false; // a batchNext() is already queued
 };

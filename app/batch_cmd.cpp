@@ -4,7 +4,8 @@
 
 #include <cmath>
 
-BatchCmd::BatchCmd(const QString& text) : line(text)
+BatchCmd::BatchCmd(const QString &text)
+    : line(text)
 {
     QString rest = takeFirstItem(text, cmd);
     QString item = cmd;
@@ -15,20 +16,11 @@ BatchCmd::BatchCmd(const QString& text) : line(text)
     }
 }
 
-bool BatchCmd::matches(const QString& key) const
-{
-    return cmd.toUpper() == key.toUpper();
-}
+bool BatchCmd::matches(const QString &key) const { return cmd.toUpper() == key.toUpper(); }
 
-QString BatchCmd::argsLine() const
-{
-    return args.join(QLatin1Char(' '));
-}
+QString BatchCmd::argsLine() const { return args.join(QLatin1Char(' ')); }
 
-bool BatchCmd::flag() const
-{
-    return intArg(0) == 1;
-}
+bool BatchCmd::flag() const { return intArg(0) == 1; }
 
 int BatchCmd::intArg(int i) const
 {
@@ -48,12 +40,6 @@ double BatchCmd::realArg(int i) const
     return ok && std::isfinite(v) ? v : 0.0;
 }
 
-QString BatchCmd::text() const
-{
-    return args.isEmpty() ? QString() : args.first();
-}
+QString BatchCmd::text() const { return args.isEmpty() ? QString() : args.first(); }
 
-void BatchCmd::registerType()
-{
-    qRegisterMetaType<BatchCmd>("BatchCmd");
-}
+void BatchCmd::registerType() { qRegisterMetaType<BatchCmd>("BatchCmd"); }

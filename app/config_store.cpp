@@ -8,22 +8,19 @@
 #include <QTextStream>
 
 namespace {
-const char* defaultConfigFile = "config.cfg";
-const char* defaultBatchFile = "batchFile.bat";
+const char *defaultConfigFile = "config.cfg";
+const char *defaultBatchFile = "batchFile.bat";
 
-bool isOption(const QString& arg)
-{
-    return arg.startsWith(QLatin1Char('-'));
-}
+bool isOption(const QString &arg) { return arg.startsWith(QLatin1Char('-')); }
 } // namespace
 
-ConfigStore& ConfigStore::global()
+ConfigStore &ConfigStore::global()
 {
     static ConfigStore store;
     return store;
 }
 
-void ConfigStore::parseCommandLine(int argc, char** argv)
+void ConfigStore::parseCommandLine(int argc, char **argv)
 {
     // Runs before the application object exists, so the arguments are taken
     // in the local 8-bit encoding, as QCoreApplication would.
@@ -33,11 +30,11 @@ void ConfigStore::parseCommandLine(int argc, char** argv)
     parseArguments(args);
 }
 
-void ConfigStore::parseArguments(const QStringList& args)
+void ConfigStore::parseArguments(const QStringList &args)
 {
     int i = 0;
     while (i < args.size()) {
-        const QString& opt = args.at(i);
+        const QString &opt = args.at(i);
         ++i;
         if (!isOption(opt))
             continue; // neither an option nor the value of one
@@ -49,12 +46,12 @@ void ConfigStore::parseArguments(const QStringList& args)
     }
 }
 
-bool ConfigStore::readFile(const QString& name)
+bool ConfigStore::readFile(const QString &name)
 {
     const QString canonical = QFileInfo(name).canonicalFilePath();
     if (!canonical.isEmpty() && filesBeingRead.contains(canonical)) {
-        qDebug().noquote() << QString("Config file is already being read, include refused : \"%1\"")
-                                  .arg(name);
+        qDebug().noquote()
+            << QString("Config file is already being read, include refused : \"%1\"").arg(name);
         return false;
     }
 
@@ -86,54 +83,51 @@ bool ConfigStore::readFile(const QString& name)
     return true;
 }
 
-void ConfigStore::setIn(QVector<Entry>& list, const QString& key, const QString& value,
-                        const QString& rest)
+void ConfigStore::setIn(
+    QVector<Entry> &list, const QString &key, const QString &value, const QString &rest)
 {
-    for (Entry& e : list) {
+    for (Entry &e : list) {
         if (e.key == key) {
             e.value = value;
             e.rest = rest;
             return;
         }
     }
-    list.append(Entry{key, value, rest});
+    list.append(Entry { key, value, rest });
 }
 
-const ConfigStore::Entry* ConfigStore::find(const QVector<Entry>& list, const QString& key)
+const ConfigStore::Entry *ConfigStore::find(const QVector<Entry> &list, const QString &key)
 {
-    for (const Entry& e : list)
+    for (const Entry &e : list)
         if (e.key == key)
             return &e;
     return nullptr;
 }
 
-void ConfigStore::set(const QString& key, const QString& value, const QString& rest)
+void ConfigStore::set(const QString &key, const QString &value, const QString &rest)
 {
     setIn(exact, key, value, rest);
     setIn(noCase, key.toUpper(), value, rest);
 }
 
-bool ConfigStore::contains(const QString& key) const
-{
-    return find(exact, key) != nullptr;
-}
+bool ConfigStore::contains(const QString &key) const { return find(exact, key) != nullptr; }
 
-QString ConfigStore::value(const QString& key, const QString& def) const
+QString ConfigStore::value(const QString &key, const QString &def) const
 {
-    const Entry* e = find(exact, key);
+    const Entry *e = find(exact, key);
     return e ? e->value : def;
 }
 
-QString ConfigStore::restNoCase(const QString& key, const QString& def) const
+QString ConfigStore::restNoCase(const QString &key, const QString &def) const
 {
-    const Entry* e = find(noCase, key.toUpper());
+    const Entry *e = find(noCase, key.toUpper());
     return e ? e->rest : def;
 }
 
 QString ConfigStore::configFileName() const
 {
     QString name = QLatin1String(defaultConfigFile);
-    for (const char* opt : {"-c", "-config"}) {
+    for (const char *opt : { "-c", "-config" }) {
         const QString v = value(QLatin1String(opt));
         if (!v.isEmpty())
             name = v;
@@ -141,7 +135,7 @@ QString ConfigStore::configFileName() const
     return name;
 }
 
-QString ConfigStore::dataRootFor(const QString& current) const
+QString ConfigStore::dataRootFor(const QString &current) const
 {
     QString root = value(QStringLiteral("DataRoot"), current);
     const QString d = value(QStringLiteral("-d"));

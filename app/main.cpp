@@ -17,28 +17,27 @@ namespace {
 
 // Stands in for the main window until it exists: the window titled "Vorlo2"
 // showing what start-up settled on.
-std::unique_ptr<QFrame> buildWindow(const ConfigStore& cs, const StartFlags& flags)
+std::unique_ptr<QFrame> buildWindow(const ConfigStore &cs, const StartFlags &flags)
 {
     auto frame = std::make_unique<QFrame>();
     frame->setWindowTitle("Vorlo2");
-    auto* form = new QFormLayout(frame.get());
-    const QString cfg = cs.fileName().isEmpty()
-                            ? QCoreApplication::translate("main", "(none)")
-                            : QFileInfo(cs.fileName()).absoluteFilePath();
+    auto *form = new QFormLayout(frame.get());
+    const QString cfg = cs.fileName().isEmpty() ? QCoreApplication::translate("main", "(none)")
+                                                : QFileInfo(cs.fileName()).absoluteFilePath();
     form->addRow(QCoreApplication::translate("main", "Configuration file"), new QLabel(cfg));
     form->addRow(QCoreApplication::translate("main", "Data root"), new QLabel(dataRoot()));
     if (flags.loadBatch)
-        form->addRow(QCoreApplication::translate("main", "Batch file"),
-                     new QLabel(flags.batchFile));
+        form->addRow(
+            QCoreApplication::translate("main", "Batch file"), new QLabel(flags.batchFile));
     frame->resize(480, 120);
     return frame;
 }
 
 } // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
-    ConfigStore& cs = ConfigStore::global();
+    ConfigStore &cs = ConfigStore::global();
     cs.parseCommandLine(argc, argv);
 
     auto app = std::make_unique<QApplication>(argc, argv);

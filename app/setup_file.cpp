@@ -9,7 +9,7 @@
 
 namespace {
 
-bool holdsItemSpace(const QString& v)
+bool holdsItemSpace(const QString &v)
 {
     for (const QChar c : v) {
         const char16_t u = c.unicode();
@@ -19,7 +19,7 @@ bool holdsItemSpace(const QString& v)
     return false;
 }
 
-void logOpenFailure(const QString& fname)
+void logOpenFailure(const QString &fname)
 {
     qDebug().noquote() << QString("can't open save setup file : \"%1\"").arg(fname);
 }
@@ -28,31 +28,31 @@ void logOpenFailure(const QString& fname)
 
 const QString SetupFile::header = QStringLiteral("### vorlo2 setup saving setup file");
 
-SetupFile::Item SetupFile::Item::flag(const QString& key, bool on)
+SetupFile::Item SetupFile::Item::flag(const QString &key, bool on)
 {
-    return Item{key, {on ? QStringLiteral("1") : QStringLiteral("0")}};
+    return Item { key, { on ? QStringLiteral("1") : QStringLiteral("0") } };
 }
 
-SetupFile::Item SetupFile::Item::integer(const QString& key, int v)
+SetupFile::Item SetupFile::Item::integer(const QString &key, int v)
 {
-    return Item{key, {QString::number(v)}};
+    return Item { key, { QString::number(v) } };
 }
 
-SetupFile::Item SetupFile::Item::real(const QString& key, double v)
+SetupFile::Item SetupFile::Item::real(const QString &key, double v)
 {
-    return Item{key, {SetupFile::number(v)}};
+    return Item { key, { SetupFile::number(v) } };
 }
 
-SetupFile::Item SetupFile::Item::text(const QString& key, const QString& v)
+SetupFile::Item SetupFile::Item::text(const QString &key, const QString &v)
 {
-    return Item{key, {v}};
+    return Item { key, { v } };
 }
 
 QStringList SetupFile::sectionTitles()
 {
-    return {QStringLiteral("## Original Images"), QStringLiteral("## CT Reconstruction setting"),
-            QStringLiteral("## CT Reconstruction calculation"),
-            QStringLiteral("## Additional Settings for CT-XAFS")};
+    return { QStringLiteral("## Original Images"), QStringLiteral("## CT Reconstruction setting"),
+        QStringLiteral("## CT Reconstruction calculation"),
+        QStringLiteral("## Additional Settings for CT-XAFS") };
 }
 
 QString SetupFile::number(double v)
@@ -62,22 +62,22 @@ QString SetupFile::number(double v)
     return s;
 }
 
-QString SetupFile::formatValue(const QString& v)
+QString SetupFile::formatValue(const QString &v)
 {
     return holdsItemSpace(v) ? QLatin1Char('"') + v + QLatin1Char('"') : v;
 }
 
-QString SetupFile::formatLine(const Item& item)
+QString SetupFile::formatLine(const Item &item)
 {
     QString line = item.key.size() >= keyColumn ? item.key + QLatin1Char(' ')
                                                 : padRight(item.key, keyColumn);
     QStringList values;
-    for (const QString& v : item.values)
+    for (const QString &v : item.values)
         values << formatValue(v);
     return line + values.join(QLatin1Char(' '));
 }
 
-bool SetupFile::write(const QString& fname, const QVector<Section>& sections)
+bool SetupFile::write(const QString &fname, const QVector<Section> &sections)
 {
     // Written aside and renamed at the end, so that a failed write leaves a
     // setup saved earlier under the same name as it was.
@@ -88,9 +88,9 @@ bool SetupFile::write(const QString& fname, const QVector<Section>& sections)
     }
     QTextStream out(&file);
     out << header << '\n';
-    for (const Section& s : sections) {
+    for (const Section &s : sections) {
         out << '\n' << s.title << "\n\n";
-        for (const Item& item : s.items)
+        for (const Item &item : s.items)
             out << formatLine(item) << '\n';
     }
     out.flush();
@@ -101,7 +101,7 @@ bool SetupFile::write(const QString& fname, const QVector<Section>& sections)
     return true;
 }
 
-bool SetupFile::read(const QString& fname, QVector<BatchCmd>& cmds)
+bool SetupFile::read(const QString &fname, QVector<BatchCmd> &cmds)
 {
     QFile file(fname);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {

@@ -6,14 +6,14 @@
 
 namespace {
 
-QMutex& rootMutex()
+QMutex &rootMutex()
 {
     static QMutex m;
     return m;
 }
 
 // Until start-up says otherwise, the choosers open in the user's home.
-QString& rootValue()
+QString &rootValue()
 {
     static QString root = QDir::homePath();
     return root;
@@ -27,7 +27,7 @@ QString dataRoot()
     return rootValue();
 }
 
-void setDataRoot(const QString& dir)
+void setDataRoot(const QString &dir)
 {
     QMutexLocker lock(&rootMutex());
     rootValue() = dir;

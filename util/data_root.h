@@ -6,4 +6,4 @@
 // directory chooser opens. Start-up sets it from "DataRoot" in the
 // configuration file or from "-d" on the command line.
 QString dataRoot();
-void setDataRoot(const QString& dir);
+void setDataRoot(const QString &dir);

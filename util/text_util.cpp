@@ -11,7 +11,7 @@ bool isItemSpace(QChar c)
 }
 
 // Index of the first white-space character at or after from, or -1.
-qsizetype findSpace(const QString& s, qsizetype from)
+qsizetype findSpace(const QString &s, qsizetype from)
 {
     for (qsizetype i = from; i < s.size(); ++i)
         if (isItemSpace(s.at(i)))
@@ -19,7 +19,7 @@ qsizetype findSpace(const QString& s, qsizetype from)
     return -1;
 }
 
-qsizetype findNonSpace(const QString& s, qsizetype from)
+qsizetype findNonSpace(const QString &s, qsizetype from)
 {
     for (qsizetype i = from; i < s.size(); ++i)
         if (!isItemSpace(s.at(i)))
@@ -29,7 +29,7 @@ qsizetype findNonSpace(const QString& s, qsizetype from)
 
 constexpr int spaceStockLength = 101;
 
-const QString& spaceStock()
+const QString &spaceStock()
 {
     static const QString stock(spaceStockLength, QLatin1Char(' '));
     return stock;
@@ -37,7 +37,7 @@ const QString& spaceStock()
 
 } // namespace
 
-QString splitComment(const QString& line, QString& comment)
+QString splitComment(const QString &line, QString &comment)
 {
     bool inQuotes = false;
     for (qsizetype i = 0; i < line.size(); ++i) {
@@ -52,18 +52,15 @@ QString splitComment(const QString& line, QString& comment)
     return line;
 }
 
-QString removeComment(const QString& line)
+QString removeComment(const QString &line)
 {
     QString dropped;
     return splitComment(line, dropped);
 }
 
-bool isBlankLine(const QString& line)
-{
-    return removeComment(line).simplified().isEmpty();
-}
+bool isBlankLine(const QString &line) { return removeComment(line).simplified().isEmpty(); }
 
-QString takeFirstItem(const QString& line, QString& item)
+QString takeFirstItem(const QString &line, QString &item)
 {
     item.clear();
     const qsizetype s = findNonSpace(line, 0);
@@ -73,9 +70,9 @@ QString takeFirstItem(const QString& line, QString& item)
     if (line.at(s) == QLatin1Char('"')) {
         const qsizetype q = line.indexOf(QLatin1Char('"'), s + 1);
         if (q < 0) {
-            qDebug().noquote()
-                << QString("In a line [%1] item is started from quote but not ended by quote")
-                       .arg(line);
+            qDebug().noquote() << QString(
+                "In a line [%1] item is started from quote but not ended by quote")
+                                      .arg(line);
             item = line.mid(s + 1);
             return QString();
         }
@@ -92,20 +89,20 @@ QString takeFirstItem(const QString& line, QString& item)
         rest = line.mid(w);
     }
     if (item.endsWith(QLatin1Char('"')))
-        qDebug().noquote()
-            << QString("In a line [%1] item is started from not quote but ended by quote")
-                   .arg(line);
+        qDebug().noquote() << QString(
+            "In a line [%1] item is started from not quote but ended by quote")
+                                  .arg(line);
     return rest;
 }
 
-bool startsWithKey(const QString& line, const QString& key)
+bool startsWithKey(const QString &line, const QString &key)
 {
     if (line.size() < key.size())
         return false;
     return QStringView(line).left(key.size()) == key;
 }
 
-QStringList itemsAfterKey(const QString& line, const QString& key)
+QStringList itemsAfterKey(const QString &line, const QString &key)
 {
     QStringList items;
     QString rest = line.mid(key.size());
@@ -117,7 +114,7 @@ QStringList itemsAfterKey(const QString& line, const QString& key)
     return items;
 }
 
-bool endsWithContinuationMark(QString& line)
+bool endsWithContinuationMark(QString &line)
 {
     qsizetype last = line.size() - 1;
     while (last >= 0 && isItemSpace(line.at(last)))
@@ -135,7 +132,7 @@ QString spaces(int n)
     return spaceStock().left(n);
 }
 
-QString padRight(const QString& text, int width)
+QString padRight(const QString &text, int width)
 {
     if (text.size() >= width)
         return text;

@@ -16,7 +16,7 @@ QMutex logMutex;
 QStringList logLines;
 QtMessageHandler previousHandler = nullptr;
 
-void collectLog(QtMsgType type, const QMessageLogContext& ctx, const QString& msg)
+void collectLog(QtMsgType type, const QMessageLogContext &ctx, const QString &msg)
 {
     {
         QMutexLocker lock(&logMutex);
@@ -26,7 +26,7 @@ void collectLog(QtMsgType type, const QMessageLogContext& ctx, const QString& ms
         previousHandler(type, ctx, msg);
 }
 
-bool logHas(const QString& line)
+bool logHas(const QString &line)
 {
     QMutexLocker lock(&logMutex);
     return logLines.contains(line);
@@ -45,14 +45,13 @@ QStringList takeLog()
 // Plays the main window: executes nothing, records every command it is sent
 // and answers the end of each, except "calc_exec", which it answers only when
 // the test finishes the "calculation".
-class FakeBody : public QObject
-{
+class FakeBody : public QObject {
     Q_OBJECT
 public:
-    Batch* batch = nullptr;
-    QStringList received;   // command word, then the arguments, joined by '|'
+    Batch *batch = nullptr;
+    QStringList received; // command word, then the arguments, joined by '|'
     QList<bool> nextExists; // answers to "seq_exec_next", in turn
-    bool answer = true;     // false: hold every answer until answerNow()
+    bool answer = true; // false: hold every answer until answerNow()
 
     void answerNow() { emit callBatchCheckEnd(); }
 
@@ -66,7 +65,7 @@ public slots:
     void batchExCmd(BatchCmd cmd)
     {
         Q_ASSERT(QThread::currentThread() == thread());
-        received << (QStringList{cmd.cmd} + cmd.args).join('|');
+        received << (QStringList { cmd.cmd } + cmd.args).join('|');
         if (cmd.matches("seq_exec_next"))
             batch->setOk(nextExists.isEmpty() ? true : nextExists.takeFirst());
         emit commandSeen(cmd.cmd);
@@ -75,8 +74,7 @@ public slots:
     }
 };
 
-class TestBatch : public QObject
-{
+class TestBatch : public QObject {
     Q_OBJECT
 private slots:
     void init();
@@ -96,14 +94,14 @@ private slots:
     void emptyBatchStopsAtOnce();
 
 private:
-    QString writeBatch(const QString& text);
-    void loadAndRun(const QString& text);
+    QString writeBatch(const QString &text);
+    void loadAndRun(const QString &text);
     bool running();
     QStringList lines();
 
     std::unique_ptr<QTemporaryDir> tmp;
-    QThread* thread = nullptr;
-    Batch* batch = nullptr;
+    QThread *thread = nullptr;
+    Batch *batch = nullptr;
     std::unique_ptr<FakeBody> body;
 };
 
@@ -137,7 +135,7 @@ void TestBatch::cleanup()
     tmp.reset();
 }
 
-QString TestBatch::writeBatch(const QString& text)
+QString TestBatch::writeBatch(const QString &text)
 {
     const QString path = tmp->filePath("run.bat");
     QFile f(path);
@@ -147,7 +145,7 @@ QString TestBatch::writeBatch(const QString& text)
 }
 
 // Loads and starts a batch the way the main window does: two queued calls.
-void TestBatch::loadAndRun(const QString& text)
+void TestBatch::loadAndRun(const QString &text)
 {
     emit body->callBatchLoad(writeBatch(text));
     emit body->callBatchExec();
@@ -182,8 +180,9 @@ void TestBatch::loadKeepsCommandsAndJoinsContinuedLines()
                                         "b \\\n"
                                         "c\n"
                                         "last \\"));
-    QCOMPARE(lines(), QStringList({"ct_cor 1000 ", "   ", "images_load \"D:/a # b\" *.img",
-                                   "auto_save_image_path    D:/out", "a  b  c", "last "}));
+    QCOMPARE(lines(),
+        QStringList({ "ct_cor 1000 ", "   ", "images_load \"D:/a # b\" *.img",
+            "auto_save_image_path    D:/out", "a  b  c", "last " }));
     QVERIFY(!running());
 }
 
@@ -193,7 +192,7 @@ void TestBatch::loadFailureKeepsLines()
     QCOMPARE(lines().size(), 2);
     const QString missing = tmp->filePath("missing.bat");
     emit body->callBatchLoad(missing);
-    QCOMPARE(lines(), QStringList({"one", "two"}));
+    QCOMPARE(lines(), QStringList({ "one", "two" }));
     QVERIFY(takeLog().contains("Can't open batch file \"" + missing + "\""));
 }
 
@@ -205,12 +204,12 @@ void TestBatch::waitsForEachCommand()
 
     QVERIFY(seen.wait());
     QTest::qWait(100);
-    QCOMPARE(body->received, QStringList({"first|1"}));
+    QCOMPARE(body->received, QStringList({ "first|1" }));
     QVERIFY(running());
 
     body->answerNow();
     QVERIFY(seen.wait());
-    QCOMPARE(body->received, QStringList({"first|1", ""})); // a line of blanks goes on too
+    QCOMPARE(body->received, QStringList({ "first|1", "" })); // a line of blanks goes on too
     body->answerNow();
     QVERIFY(seen.wait());
     QCOMPARE(body->received.last(), QString("third|x y"));
@@ -222,26 +221,25 @@ void TestBatch::waitsForEachCommand()
 void TestBatch::conditionsAfterSeqExecNext()
 {
     // The last set was already current: the condition ends the batch.
-    body->nextExists = {false};
+    body->nextExists = { false };
     loadAndRun("seq_exec_next\n:ifng :end\nafter\n");
     QTRY_VERIFY(!running());
-    QCOMPARE(body->received, QStringList({"seq_exec_next"}));
+    QCOMPARE(body->received, QStringList({ "seq_exec_next" }));
 
     // A next set existed: ":ifng" is sent on unchanged and the batch goes on.
     body->received.clear();
-    body->nextExists = {true};
+    body->nextExists = { true };
     emit body->callBatchExec();
     QTRY_COMPARE(body->received.size(), 3);
-    QCOMPARE(body->received, QStringList({"seq_exec_next", ":ifng|:end", "after"}));
+    QCOMPARE(body->received, QStringList({ "seq_exec_next", ":ifng|:end", "after" }));
     QTRY_VERIFY(!running());
 
     // Any command in between resets the result to true.
     body->received.clear();
-    body->nextExists = {false};
+    body->nextExists = { false };
     loadAndRun("seq_exec_next\nct_cor 5\n:ifng :end\n:ifok after\n");
     QTRY_COMPARE(body->received.size(), 4);
-    QCOMPARE(body->received,
-             QStringList({"seq_exec_next", "ct_cor|5", ":ifng|:end", "after"}));
+    QCOMPARE(body->received, QStringList({ "seq_exec_next", "ct_cor|5", ":ifng|:end", "after" }));
 
     // ":ifok" takes the rest of the line as the command, re-parsed after
     // joining, so a quoted path keeps only its first word.
@@ -253,11 +251,11 @@ void TestBatch::conditionsAfterSeqExecNext()
 
 void TestBatch::conditionsIgnoreLetterCase()
 {
-    body->nextExists = {false, false};
+    body->nextExists = { false, false };
     loadAndRun(":IFOK ct_cor 1000\nseq_exec_next\n:IfNg :ECHO was last\nSEQ_EXEC_NEXT\n"
                ":ifNG :Stop\nnever\n");
     QTRY_VERIFY(!running());
-    QCOMPARE(body->received, QStringList({"ct_cor|1000", "seq_exec_next", "SEQ_EXEC_NEXT"}));
+    QCOMPARE(body->received, QStringList({ "ct_cor|1000", "seq_exec_next", "SEQ_EXEC_NEXT" }));
     QVERIFY(takeLog().contains("\":ECHO was last\""));
 }
 
@@ -267,16 +265,16 @@ void TestBatch::gotoLabelsAreCaseSensitive()
     QTRY_VERIFY(!running());
     // "Skip" is found exactly; "top" does not find "Top", so the line after
     // the :goto follows. Label lines are sent like commands.
-    QCOMPARE(body->received, QStringList({"Skip", "Top", "done"}));
+    QCOMPARE(body->received, QStringList({ "Skip", "Top", "done" }));
 
     // A loop through a label runs until something ends it.
     body->received.clear();
-    body->nextExists = {true, true, false};
+    body->nextExists = { true, true, false };
     loadAndRun("Loop\nseq_exec_next\n:ifng :goto Out\n:goto Loop\nOut\n");
     QTRY_VERIFY(!running());
     QCOMPARE(body->received,
-             QStringList({"Loop", "seq_exec_next", ":ifng|:goto|Out", "Loop", "seq_exec_next",
-                          ":ifng|:goto|Out", "Loop", "seq_exec_next", "Out"}));
+        QStringList({ "Loop", "seq_exec_next", ":ifng|:goto|Out", "Loop", "seq_exec_next",
+            ":ifng|:goto|Out", "Loop", "seq_exec_next", "Out" }));
 }
 
 void TestBatch::echoAndCommandLog()
@@ -284,8 +282,8 @@ void TestBatch::echoAndCommandLog()
     loadAndRun(":echo hello world\nct_cor 1\n");
     QTRY_VERIFY(!running());
     const QStringList log = takeLog();
-    QCOMPARE(log, QStringList({"cmd \":echo\"", "\":echo hello world\"", "cmd \"ct_cor\""}));
-    QCOMPARE(body->received, QStringList({"ct_cor|1"}));
+    QCOMPARE(log, QStringList({ "cmd \":echo\"", "\":echo hello world\"", "cmd \"ct_cor\"" }));
+    QCOMPARE(body->received, QStringList({ "ct_cor|1" }));
 }
 
 void TestBatch::endAndStop()
@@ -293,18 +291,18 @@ void TestBatch::endAndStop()
     loadAndRun("a\n:END\nb\n");
     QTRY_VERIFY(!running());
     QTest::qWait(50);
-    QCOMPARE(body->received, QStringList({"a"}));
+    QCOMPARE(body->received, QStringList({ "a" }));
 
     body->received.clear();
     loadAndRun("a\n:stop now\nb\n");
     QTRY_VERIFY(!running());
-    QCOMPARE(body->received, QStringList({"a"}));
+    QCOMPARE(body->received, QStringList({ "a" }));
 
     // A restart begins from the first line again.
     body->received.clear();
     emit body->callBatchExec();
     QTRY_VERIFY(!running());
-    QCOMPARE(body->received, QStringList({"a"}));
+    QCOMPARE(body->received, QStringList({ "a" }));
 }
 
 void TestBatch::secondStartStops()
@@ -317,7 +315,7 @@ void TestBatch::secondStartStops()
     QTRY_VERIFY(!running());
     body->answerNow();
     QTest::qWait(100);
-    QCOMPARE(body->received, QStringList({"a"}));
+    QCOMPARE(body->received, QStringList({ "a" }));
 }
 
 void TestBatch::restartTakesOneStepAtATime()
@@ -327,16 +325,16 @@ void TestBatch::restartTakesOneStepAtATime()
     // first step has run. Only one command may be outstanding afterwards.
     Batch local;
     QStringList sent;
-    connect(&local, &Batch::batchExCmd, this, [&](const BatchCmd& c) { sent << c.cmd; });
+    connect(&local, &Batch::batchExCmd, this, [&](const BatchCmd &c) { sent << c.cmd; });
     local.batchLoad(writeBatch("a\nb\nc\n"));
     local.batchExec();
     local.batchCheckEnd();
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
-    QCOMPARE(sent, QStringList({"a"}));
+    QCOMPARE(sent, QStringList({ "a" }));
     local.batchCheckEnd();
     QCoreApplication::processEvents();
-    QCOMPARE(sent, QStringList({"a", "b"}));
+    QCOMPARE(sent, QStringList({ "a", "b" }));
 }
 
 void TestBatch::controlLoopCanBeStopped()
@@ -363,11 +361,11 @@ void TestBatch::calcExecWaitsForTheCalculation()
     loadAndRun("calc_exec\nauto_save_image 1\n");
     QVERIFY(seen.wait());
     QTest::qWait(150);
-    QCOMPARE(body->received, QStringList({"calc_exec"}));
+    QCOMPARE(body->received, QStringList({ "calc_exec" }));
     QVERIFY(running());
     body->answerNow(); // the calculation has ended
     QVERIFY(seen.wait());
-    QCOMPARE(body->received, QStringList({"calc_exec", "auto_save_image|1"}));
+    QCOMPARE(body->received, QStringList({ "calc_exec", "auto_save_image|1" }));
     QTRY_VERIFY(!running());
 }
 

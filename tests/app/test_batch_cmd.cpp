@@ -3,8 +3,7 @@
 
 #include <QTest>
 
-class TestBatchCmd : public QObject
-{
+class TestBatchCmd : public QObject {
     Q_OBJECT
 private slots:
     void parse_data();
@@ -22,20 +21,26 @@ void TestBatchCmd::parse_data()
     QTest::addColumn<QStringList>("args");
 
     QTest::newRow("word and numbers") << "ct_recorded_cor_1  120   1023.5"
-                                      << "ct_recorded_cor_1" << QStringList({"120", "1023.5"});
+                                      << "ct_recorded_cor_1" << QStringList({ "120", "1023.5" });
     QTest::newRow("quoted path") << "auto_save_image_path \"D:/my data/ct\" extra"
-                                 << "auto_save_image_path" << QStringList({"D:/my data/ct", "extra"});
-    QTest::newRow("unquoted path splits") << "auto_save_image_path D:/my data"
-                                          << "auto_save_image_path" << QStringList({"D:/my", "data"});
+                                 << "auto_save_image_path"
+                                 << QStringList({ "D:/my data/ct", "extra" });
+    QTest::newRow("unquoted path splits")
+        << "auto_save_image_path D:/my data"
+        << "auto_save_image_path" << QStringList({ "D:/my", "data" });
     QTest::newRow("empty quoted item ends the arguments")
-        << "images_load D:/scan \"\" *.img *.tif" << "images_load" << QStringList({"D:/scan"});
-    QTest::newRow("line starting with empty quotes") << "\"\" ct_cor 5" << "" << QStringList();
-    QTest::newRow("blank line") << "   \t" << "" << QStringList();
-    QTest::newRow("tabs separate") << "ct_cor\t1000.5\t" << "ct_cor" << QStringList({"1000.5"});
-    QTest::newRow("no comment removal") << "ct_cor 5 # note" << "ct_cor"
-                                        << QStringList({"5", "#", "note"});
-    QTest::newRow("comment word") << "#images_load D:/scan *.img" << "#images_load"
-                                  << QStringList({"D:/scan", "*.img"});
+        << "images_load D:/scan \"\" *.img *.tif"
+        << "images_load" << QStringList({ "D:/scan" });
+    QTest::newRow("line starting with empty quotes") << "\"\" ct_cor 5"
+                                                     << "" << QStringList();
+    QTest::newRow("blank line") << "   \t"
+                                << "" << QStringList();
+    QTest::newRow("tabs separate") << "ct_cor\t1000.5\t"
+                                   << "ct_cor" << QStringList({ "1000.5" });
+    QTest::newRow("no comment removal") << "ct_cor 5 # note"
+                                        << "ct_cor" << QStringList({ "5", "#", "note" });
+    QTest::newRow("comment word") << "#images_load D:/scan *.img"
+                                  << "#images_load" << QStringList({ "D:/scan", "*.img" });
 }
 
 void TestBatchCmd::parse()
@@ -72,8 +77,7 @@ void TestBatchCmd::conversions_data()
     QTest::newRow("missing") << "k" << false << 0 << 0.0 << "";
     QTest::newRow("decimal") << "k 1023.5" << false << 0 << 1023.5 << "1023.5";
     QTest::newRow("negative") << "k -3" << false << -3 << -3.0 << "-3";
-    QTest::newRow("beyond 32 bits") << "k 4294967296" << false << 0 << 4294967296.0
-                                    << "4294967296";
+    QTest::newRow("beyond 32 bits") << "k 4294967296" << false << 0 << 4294967296.0 << "4294967296";
     QTest::newRow("exponent") << "k 1e-07" << false << 0 << 1e-07 << "1e-07";
     QTest::newRow("decimal comma is no number") << "k 1,5" << false << 0 << 0.0 << "1,5";
     QTest::newRow("infinity") << "k inf" << false << 0 << 0.0 << "inf";

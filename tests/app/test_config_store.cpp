@@ -8,14 +8,14 @@
 
 namespace {
 
-void writeText(const QString& path, const QString& text)
+void writeText(const QString &path, const QString &text)
 {
     QFile f(path);
     QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Text), qPrintable(path));
     f.write(text.toUtf8());
 }
 
-ConfigStore fromArgs(const QStringList& args)
+ConfigStore fromArgs(const QStringList &args)
 {
     ConfigStore cs;
     cs.parseArguments(args);
@@ -24,8 +24,7 @@ ConfigStore fromArgs(const QStringList& args)
 
 } // namespace
 
-class TestConfigStore : public QObject
-{
+class TestConfigStore : public QObject {
     Q_OBJECT
 private slots:
     void commandLineValues();
@@ -47,8 +46,8 @@ private:
 
 void TestConfigStore::commandLineValues()
 {
-    const ConfigStore cs = fromArgs({"vorlo2", "stray", "-c", "a.cfg", "more", "words", "-e",
-                                     "-b", "", "-d", "D:/data"});
+    const ConfigStore cs = fromArgs(
+        { "vorlo2", "stray", "-c", "a.cfg", "more", "words", "-e", "-b", "", "-d", "D:/data" });
     QVERIFY(!cs.contains("vorlo2"));
     QVERIFY(!cs.contains("stray"));
     QCOMPARE(cs.value("-c"), QString("a.cfg"));
@@ -63,7 +62,7 @@ void TestConfigStore::commandLineValues()
     QVERIFY(!cs.contains("-C")); // option names are case-sensitive
 
     // A repeated option replaces the earlier value but keeps its place.
-    const ConfigStore rep = fromArgs({"p", "-d", "one", "-e", "-d", "two"});
+    const ConfigStore rep = fromArgs({ "p", "-d", "one", "-e", "-d", "two" });
     QCOMPARE(rep.value("-d"), QString("two"));
     QCOMPARE(rep.entries().first().key, QString("-d"));
 }
@@ -72,15 +71,15 @@ void TestConfigStore::configFileName_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("name");
-    QTest::newRow("none") << QStringList({"p"}) << "config.cfg";
-    QTest::newRow("-c") << QStringList({"p", "-c", "a.cfg"}) << "a.cfg";
-    QTest::newRow("-config wins") << QStringList({"p", "-c", "a.cfg", "-config", "b.cfg"})
+    QTest::newRow("none") << QStringList({ "p" }) << "config.cfg";
+    QTest::newRow("-c") << QStringList({ "p", "-c", "a.cfg" }) << "a.cfg";
+    QTest::newRow("-config wins") << QStringList({ "p", "-c", "a.cfg", "-config", "b.cfg" })
                                   << "b.cfg";
     QTest::newRow("-config wins when first")
-        << QStringList({"p", "-config", "b.cfg", "-c", "a.cfg"}) << "b.cfg";
-    QTest::newRow("-c without value") << QStringList({"p", "-c", "-e"}) << "config.cfg";
+        << QStringList({ "p", "-config", "b.cfg", "-c", "a.cfg" }) << "b.cfg";
+    QTest::newRow("-c without value") << QStringList({ "p", "-c", "-e" }) << "config.cfg";
     QTest::newRow("-config without value keeps -c")
-        << QStringList({"p", "-c", "a.cfg", "-config"}) << "a.cfg";
+        << QStringList({ "p", "-c", "a.cfg", "-config" }) << "a.cfg";
 }
 
 void TestConfigStore::configFileName()
@@ -92,27 +91,27 @@ void TestConfigStore::configFileName()
 
 void TestConfigStore::startFlags()
 {
-    StartFlags f = fromArgs({"p"}).startFlags();
+    StartFlags f = fromArgs({ "p" }).startFlags();
     QVERIFY(!f.noTranslation && !f.loadBatch && !f.execBatch && !f.noWindow);
 
-    f = fromArgs({"p", "-nw", "-b"}).startFlags();
+    f = fromArgs({ "p", "-nw", "-b" }).startFlags();
     QVERIFY(f.noWindow);
     QVERIFY(f.loadBatch);
     QVERIFY(!f.execBatch);
     QCOMPARE(f.batchFile, QString("batchFile.bat"));
 
-    f = fromArgs({"p", "-b", "run.bat", "-x", "-e"}).startFlags();
+    f = fromArgs({ "p", "-b", "run.bat", "-x", "-e" }).startFlags();
     QVERIFY(f.loadBatch && f.execBatch && f.noTranslation);
     QCOMPARE(f.batchFile, QString("run.bat"));
 
-    f = fromArgs({"p", "-x"}).startFlags();
+    f = fromArgs({ "p", "-x" }).startFlags();
     QVERIFY(f.execBatch && !f.loadBatch);
 }
 
 void TestConfigStore::dataRoot()
 {
-    QCOMPARE(fromArgs({"p"}).dataRootFor("/home"), QString("/home"));
-    ConfigStore cs = fromArgs({"p", "-d"});
+    QCOMPARE(fromArgs({ "p" }).dataRootFor("/home"), QString("/home"));
+    ConfigStore cs = fromArgs({ "p", "-d" });
     cs.set("DataRoot", "/beam/data", " /beam/data");
     QCOMPARE(cs.dataRootFor("/home"), QString("/beam/data")); // "-d" without value
     cs.set("-d", "/override", "/override");
@@ -144,19 +143,21 @@ void TestConfigStore::setKeepsPositionAndCase()
 void TestConfigStore::readFileKeysAndLines()
 {
     const QString path = tmp.filePath("keys.cfg");
-    writeText(path, "# a comment line\n"
-                    "   \n"
-                    "\t# indented comment\n"
-                    "key value # note\n"
-                    "ct_cor   1023.5\r\n"
-                    "2DZELKOV  localhost 6078\n"
-                    "dataroot X\n"
-                    "flagonly\n");
+    writeText(path,
+        "# a comment line\n"
+        "   \n"
+        "\t# indented comment\n"
+        "key value # note\n"
+        "ct_cor   1023.5\r\n"
+        "2DZELKOV  localhost 6078\n"
+        "dataroot X\n"
+        "flagonly\n");
     ConfigStore cs;
     QVERIFY(cs.readFile(path));
     QCOMPARE(cs.fileName(), path);
-    QCOMPARE(cs.lines(), QStringList({"key value ", "ct_cor   1023.5", "2DZELKOV  localhost 6078",
-                                      "dataroot X", "flagonly"}));
+    QCOMPARE(cs.lines(),
+        QStringList({ "key value ", "ct_cor   1023.5", "2DZELKOV  localhost 6078", "dataroot X",
+            "flagonly" }));
     QCOMPARE(cs.value("key"), QString("value"));
     QCOMPARE(cs.value("ct_cor"), QString("1023.5"));
     QCOMPARE(cs.restNoCase("2dZelkov"), QString("  localhost 6078"));
@@ -168,8 +169,9 @@ void TestConfigStore::readFileKeysAndLines()
 void TestConfigStore::readFileQuotedValues()
 {
     const QString quoted = tmp.filePath("quoted.cfg");
-    writeText(quoted, "DataRoot \"D:/my data\"\n"
-                      "tag \"a # b\" # real comment\n");
+    writeText(quoted,
+        "DataRoot \"D:/my data\"\n"
+        "tag \"a # b\" # real comment\n");
     ConfigStore cs;
     QVERIFY(cs.readFile(quoted));
     QCOMPARE(cs.dataRootFor("/home"), QString("D:/my data"));
@@ -194,18 +196,18 @@ void TestConfigStore::includeInAnyCase()
     writeText(outer, "a 1\ninclude " + inner + "\nc 3\nINCLUDE " + deeper + "\n");
     ConfigStore cs;
     QVERIFY(cs.readFile(outer));
-    QCOMPARE(cs.lines(), QStringList({"a 1", "include " + inner, "b 2",
-                                      "Include \"" + deeper + "\"", "d 4", "shared inner", "c 3",
-                                      "INCLUDE " + deeper, "d 4"}));
+    QCOMPARE(cs.lines(),
+        QStringList({ "a 1", "include " + inner, "b 2", "Include \"" + deeper + "\"", "d 4",
+            "shared inner", "c 3", "INCLUDE " + deeper, "d 4" }));
     QCOMPARE(cs.value("b"), QString("2"));
     QCOMPARE(cs.value("d"), QString("4"));
     QVERIFY(!cs.contains("include"));
     QVERIFY(!cs.contains("INCLUDE"));
     // Entries from the included file come before the including file's next line.
     QStringList keys;
-    for (const auto& e : cs.entries())
+    for (const auto &e : cs.entries())
         keys << e.key;
-    QCOMPARE(keys, QStringList({"a", "b", "d", "shared", "c"}));
+    QCOMPARE(keys, QStringList({ "a", "b", "d", "shared", "c" }));
 }
 
 void TestConfigStore::missingFiles()
@@ -237,16 +239,14 @@ void TestConfigStore::includeCycle()
 
     ConfigStore cs;
     QTest::ignoreMessage(QtDebugMsg,
-                         qPrintable("Config file is already being read, include refused : \"" + a +
-                                    "\""));
+        qPrintable("Config file is already being read, include refused : \"" + a + "\""));
     QVERIFY(cs.readFile(a));
-    QCOMPARE(cs.lines(), QStringList({"a 1", "INCLUDE " + b, "b 1", "INCLUDE " + a, "after_b 1",
-                                      "after_a 1"}));
+    QCOMPARE(cs.lines(),
+        QStringList({ "a 1", "INCLUDE " + b, "b 1", "INCLUDE " + a, "after_b 1", "after_a 1" }));
 
     // Reading a file again later is no cycle; only its own include back is.
     QTest::ignoreMessage(QtDebugMsg,
-                         qPrintable("Config file is already being read, include refused : \"" + b +
-                                    "\""));
+        qPrintable("Config file is already being read, include refused : \"" + b + "\""));
     QVERIFY(cs.readFile(b));
     QCOMPARE(cs.lines().size(), 6 + 6);
 
@@ -254,8 +254,9 @@ void TestConfigStore::includeCycle()
     const QString cwd = QDir::currentPath();
     QDir::setCurrent(tmp.path());
     ConfigStore s;
-    QTest::ignoreMessage(QtDebugMsg, "Config file is already being read, include refused : "
-                                     "\"self.cfg\"");
+    QTest::ignoreMessage(QtDebugMsg,
+        "Config file is already being read, include refused : "
+        "\"self.cfg\"");
     const bool ok = s.readFile(self);
     QDir::setCurrent(cwd);
     QVERIFY(ok);
@@ -266,7 +267,7 @@ void TestConfigStore::includeCycle()
 void TestConfigStore::argvEncoding()
 {
     QByteArray a0 = "vorlo2", a1 = "-d", a2 = "/data/測定";
-    char* argv[] = {a0.data(), a1.data(), a2.data()};
+    char *argv[] = { a0.data(), a1.data(), a2.data() };
     ConfigStore cs;
     cs.parseCommandLine(3, argv);
     QCOMPARE(cs.value("-d"), QString::fromUtf8("/data/測定"));

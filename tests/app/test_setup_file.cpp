@@ -12,7 +12,7 @@ namespace {
 using Item = SetupFile::Item;
 using Section = SetupFile::Section;
 
-QString readAll(const QString& path)
+QString readAll(const QString &path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
@@ -26,31 +26,31 @@ QVector<Section> sampleSetup()
 {
     const QStringList t = SetupFile::sectionTitles();
     return {
-        {t[0],
-         {Item{"#images_load", {"D:/my scan", "*.img"}}, Item::flag("images_new_on_load", true),
-          Item{"images_multi", {"1", "5"}}, Item::integer("images_seek", 12),
-          Item::text("i0_load", "D:/my scan/i0 0001.img"), Item::text("bg_load", "")}},
-        {t[1],
-         {Item::integer("ct_proc_slice", 1023), Item::real("ct_angle_offset", 0.05),
-          Item::real("ct_cor", 1023.5), Item::flag("ct_rot_ax_is_h", false),
-          Item{"ct_recorded_cor_1", {"100", SetupFile::number(1020.25)}}}},
-        {t[2],
-         {Item::real("fix_color_min", 1e-07), Item::text("auto_save_image_path", "D:/out"),
-          Item::text("auto_save_image_tag", "run\t2"),
-          Item::text("auto_save_data_upper_limit", "10"),
-          Item::text("auto_save_data_lower_limit", "-10"),
-          Item::flag("auto_save_in_sub_folders_of_energy", true)}},
-        {t[3],
-         {Item::text("seq_exec_dir", QString::fromUtf8("D:/測定 データ")),
-          Item::text("seq_exec_file_pattern", "*.img"),
-          Item::integer("seq_exec_keep_range_on_new_set", 1)}},
+        { t[0],
+            { Item { "#images_load", { "D:/my scan", "*.img" } },
+                Item::flag("images_new_on_load", true), Item { "images_multi", { "1", "5" } },
+                Item::integer("images_seek", 12), Item::text("i0_load", "D:/my scan/i0 0001.img"),
+                Item::text("bg_load", "") } },
+        { t[1],
+            { Item::integer("ct_proc_slice", 1023), Item::real("ct_angle_offset", 0.05),
+                Item::real("ct_cor", 1023.5), Item::flag("ct_rot_ax_is_h", false),
+                Item { "ct_recorded_cor_1", { "100", SetupFile::number(1020.25) } } } },
+        { t[2],
+            { Item::real("fix_color_min", 1e-07), Item::text("auto_save_image_path", "D:/out"),
+                Item::text("auto_save_image_tag", "run\t2"),
+                Item::text("auto_save_data_upper_limit", "10"),
+                Item::text("auto_save_data_lower_limit", "-10"),
+                Item::flag("auto_save_in_sub_folders_of_energy", true) } },
+        { t[3],
+            { Item::text("seq_exec_dir", QString::fromUtf8("D:/測定 データ")),
+                Item::text("seq_exec_file_pattern", "*.img"),
+                Item::integer("seq_exec_keep_range_on_new_set", 1) } },
     };
 }
 
 } // namespace
 
-class TestSetupFile : public QObject
-{
+class TestSetupFile : public QObject {
     Q_OBJECT
 private slots:
     void number_data();
@@ -91,24 +91,25 @@ void TestSetupFile::keyColumn_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QStringList>("values");
     QTest::addColumn<QString>("line");
-    QTest::newRow("short key") << "images_seek" << QStringList({"3"})
+    QTest::newRow("short key") << "images_seek" << QStringList({ "3" })
                                << "images_seek              3";
-    QTest::newRow("24 characters") << QString(24, 'k') << QStringList({"1"})
-                                   << QString(24, 'k') + " 1";
-    QTest::newRow("25 characters") << QString(25, 'k') << QStringList({"1"})
-                                   << QString(25, 'k') + " 1";
-    QTest::newRow("long key") << "seq_exec_keep_range_on_new_set" << QStringList({"0"})
+    QTest::newRow("24 characters")
+        << QString(24, 'k') << QStringList({ "1" }) << QString(24, 'k') + " 1";
+    QTest::newRow("25 characters")
+        << QString(25, 'k') << QStringList({ "1" }) << QString(25, 'k') + " 1";
+    QTest::newRow("long key") << "seq_exec_keep_range_on_new_set" << QStringList({ "0" })
                               << "seq_exec_keep_range_on_new_set 0";
-    QTest::newRow("two values") << "ct_recorded_cor_2" << QStringList({"-1", "0"})
+    QTest::newRow("two values") << "ct_recorded_cor_2" << QStringList({ "-1", "0" })
                                 << "ct_recorded_cor_2        -1 0";
-    QTest::newRow("quoted path") << "auto_save_data_path" << QStringList({"D:/my data"})
+    QTest::newRow("quoted path") << "auto_save_data_path" << QStringList({ "D:/my data" })
                                  << "auto_save_data_path      \"D:/my data\"";
     QTest::newRow("path without blanks unquoted")
-        << "auto_save_data_path" << QStringList({"D:/data"}) << "auto_save_data_path      D:/data";
+        << "auto_save_data_path" << QStringList({ "D:/data" })
+        << "auto_save_data_path      D:/data";
     QTest::newRow("ideographic space needs no quotes")
-        << "auto_save_data_name" << QStringList({QString("a") + QChar(0x3000) + "b"})
+        << "auto_save_data_name" << QStringList({ QString("a") + QChar(0x3000) + "b" })
         << QString("auto_save_data_name      a") + QChar(0x3000) + "b";
-    QTest::newRow("empty text") << "bg_load" << QStringList({""}) << "bg_load                  ";
+    QTest::newRow("empty text") << "bg_load" << QStringList({ "" }) << "bg_load                  ";
 }
 
 void TestSetupFile::keyColumn()
@@ -116,25 +117,26 @@ void TestSetupFile::keyColumn()
     QFETCH(QString, key);
     QFETCH(QStringList, values);
     QFETCH(QString, line);
-    QCOMPARE(SetupFile::formatLine(Item{key, values}), line);
+    QCOMPARE(SetupFile::formatLine(Item { key, values }), line);
 }
 
 void TestSetupFile::layout()
 {
     const QString path = tmp.filePath("layout.cfg");
     const QStringList t = SetupFile::sectionTitles();
-    QVERIFY(SetupFile::write(path, {{t[0], {Item::flag("images_keep_setup", false)}},
-                                    {t[1], {Item::real("ct_cor", 1023.5)}},
-                                    {t[2], {}},
-                                    {t[3], {Item::flag("add_inf_show", true)}}}));
-    QCOMPARE(readAll(path), QString("### vorlo2 setup saving setup file\n"
-                                    "\n## Original Images\n\n"
-                                    "images_keep_setup        0\n"
-                                    "\n## CT Reconstruction setting\n\n"
-                                    "ct_cor                   1023.5\n"
-                                    "\n## CT Reconstruction calculation\n\n"
-                                    "\n## Additional Settings for CT-XAFS\n\n"
-                                    "add_inf_show             1\n"));
+    QVERIFY(SetupFile::write(path,
+        { { t[0], { Item::flag("images_keep_setup", false) } },
+            { t[1], { Item::real("ct_cor", 1023.5) } }, { t[2], {} },
+            { t[3], { Item::flag("add_inf_show", true) } } }));
+    QCOMPARE(readAll(path),
+        QString("### vorlo2 setup saving setup file\n"
+                "\n## Original Images\n\n"
+                "images_keep_setup        0\n"
+                "\n## CT Reconstruction setting\n\n"
+                "ct_cor                   1023.5\n"
+                "\n## CT Reconstruction calculation\n\n"
+                "\n## Additional Settings for CT-XAFS\n\n"
+                "add_inf_show             1\n"));
 
     // Saving again replaces the file.
     QVERIFY(SetupFile::write(path, {}));
@@ -153,14 +155,14 @@ void TestSetupFile::roundTrip()
     // Header, titles and empty lines come back as commands that match nothing.
     QCOMPARE(cmds.first().cmd, QString("###"));
     QVector<BatchCmd> keyed;
-    for (const BatchCmd& c : cmds) {
+    for (const BatchCmd &c : cmds) {
         if (c.cmd.isEmpty() || c.cmd == "##" || c.cmd == "###")
             continue;
         keyed << c;
     }
 
     QVector<Item> written;
-    for (const Section& s : setup)
+    for (const Section &s : setup)
         written += s.items;
     QCOMPARE(keyed.size(), written.size());
     for (int i = 0; i < written.size(); ++i) {
@@ -171,8 +173,8 @@ void TestSetupFile::roundTrip()
     }
 
     // The values the command table will take from them.
-    const auto find = [&](const QString& key) {
-        for (const BatchCmd& c : keyed)
+    const auto find = [&](const QString &key) {
+        for (const BatchCmd &c : keyed)
             if (c.matches(key))
                 return c;
         return BatchCmd();
@@ -194,7 +196,7 @@ void TestSetupFile::failures()
     QVERIFY(!SetupFile::write(noDir, sampleSetup()));
     QVERIFY(!QFile::exists(noDir));
 
-    QVector<BatchCmd> cmds{BatchCmd("kept 1")};
+    QVector<BatchCmd> cmds { BatchCmd("kept 1") };
     QTest::ignoreMessage(QtDebugMsg, qPrintable("can't open save setup file : \"" + noDir + "\""));
     QVERIFY(!SetupFile::read(noDir, cmds));
     QCOMPARE(cmds.size(), 1);

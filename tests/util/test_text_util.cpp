@@ -5,12 +5,11 @@
 #include <QTest>
 
 namespace {
-const char* openQuoteMsg = "In a line [%1] item is started from quote but not ended by quote";
-const char* closeQuoteMsg = "In a line [%1] item is started from not quote but ended by quote";
+const char *openQuoteMsg = "In a line [%1] item is started from quote but not ended by quote";
+const char *closeQuoteMsg = "In a line [%1] item is started from not quote but ended by quote";
 } // namespace
 
-class TestTextUtil : public QObject
-{
+class TestTextUtil : public QObject {
     Q_OBJECT
 private slots:
     void takeFirstItem_data();
@@ -37,28 +36,69 @@ void TestTextUtil::takeFirstItem_data()
     QTest::addColumn<QString>("rest");
     QTest::addColumn<QString>("diagnostic");
 
-    QTest::newRow("leading blanks") << "  alpha   beta" << "alpha" << "   beta" << "";
-    QTest::newRow("last item") << "   beta" << "beta" << "" << "";
-    QTest::newRow("quoted path")
-        << "\"C:/My Data/run 1\" 25" << "C:/My Data/run 1" << " 25" << "";
-    QTest::newRow("quote needs no blank after it") << "\"ab\"cd" << "ab" << "cd" << "";
-    QTest::newRow("empty quoted item") << "\"\"  x" << "" << "  x" << "";
-    QTest::newRow("open quote") << "\"open end" << "open end" << "" << openQuoteMsg;
-    QTest::newRow("open quote keeps trailing blanks")
-        << " \"open end  " << "open end  " << "" << openQuoteMsg;
-    QTest::newRow("lone quote") << "\"" << "" << "" << openQuoteMsg;
-    QTest::newRow("closing quote only") << "abc\"" << "abc\"" << "" << closeQuoteMsg;
-    QTest::newRow("closing quote then more") << "abc\" def" << "abc\"" << " def" << closeQuoteMsg;
-    QTest::newRow("quote inside item") << "ab\"cd ef" << "ab\"cd" << " ef" << "";
-    QTest::newRow("blanks and tabs") << " \t  \t" << "" << "" << "";
-    QTest::newRow("empty") << "" << "" << "" << "";
+    QTest::newRow("leading blanks") << "  alpha   beta"
+                                    << "alpha"
+                                    << "   beta"
+                                    << "";
+    QTest::newRow("last item") << "   beta"
+                               << "beta"
+                               << ""
+                               << "";
+    QTest::newRow("quoted path") << "\"C:/My Data/run 1\" 25"
+                                 << "C:/My Data/run 1"
+                                 << " 25"
+                                 << "";
+    QTest::newRow("quote needs no blank after it") << "\"ab\"cd"
+                                                   << "ab"
+                                                   << "cd"
+                                                   << "";
+    QTest::newRow("empty quoted item") << "\"\"  x"
+                                       << ""
+                                       << "  x"
+                                       << "";
+    QTest::newRow("open quote") << "\"open end"
+                                << "open end"
+                                << "" << openQuoteMsg;
+    QTest::newRow("open quote keeps trailing blanks") << " \"open end  "
+                                                      << "open end  "
+                                                      << "" << openQuoteMsg;
+    QTest::newRow("lone quote") << "\""
+                                << ""
+                                << "" << openQuoteMsg;
+    QTest::newRow("closing quote only") << "abc\""
+                                        << "abc\""
+                                        << "" << closeQuoteMsg;
+    QTest::newRow("closing quote then more") << "abc\" def"
+                                             << "abc\""
+                                             << " def" << closeQuoteMsg;
+    QTest::newRow("quote inside item") << "ab\"cd ef"
+                                       << "ab\"cd"
+                                       << " ef"
+                                       << "";
+    QTest::newRow("blanks and tabs") << " \t  \t"
+                                     << ""
+                                     << ""
+                                     << "";
+    QTest::newRow("empty") << ""
+                           << ""
+                           << ""
+                           << "";
     QTest::newRow("no-break space is no separator")
-        << QString("a") + QChar(0x00a0) + "b c" << QString("a") + QChar(0x00a0) + "b" << " c"
+        << QString("a") + QChar(0x00a0) + "b c" << QString("a") + QChar(0x00a0) + "b"
+        << " c"
         << "";
     QTest::newRow("ideographic space is no separator")
-        << QString("a") + QChar(0x3000) + "b" << QString("a") + QChar(0x3000) + "b" << "" << "";
-    QTest::newRow("vertical tab and form feed separate") << "\va\fb" << "a" << "\fb" << "";
-    QTest::newRow("backslash is ordinary") << "C:\\dir\\ x" << "C:\\dir\\" << " x" << "";
+        << QString("a") + QChar(0x3000) + "b" << QString("a") + QChar(0x3000) + "b"
+        << ""
+        << "";
+    QTest::newRow("vertical tab and form feed separate") << "\va\fb"
+                                                         << "a"
+                                                         << "\fb"
+                                                         << "";
+    QTest::newRow("backslash is ordinary") << "C:\\dir\\ x"
+                                           << "C:\\dir\\"
+                                           << " x"
+                                           << "";
 }
 
 void TestTextUtil::takeFirstItem()
@@ -85,7 +125,7 @@ void TestTextUtil::takeFirstItemWalksALine()
         if (!item.isEmpty())
             items << item;
     } while (!item.isEmpty());
-    QCOMPARE(items, QStringList({"auto_save_image_path", "D:/my data", "tail"}));
+    QCOMPARE(items, QStringList({ "auto_save_image_path", "D:/my data", "tail" }));
 }
 
 void TestTextUtil::itemsAfterKey_data()
@@ -95,12 +135,16 @@ void TestTextUtil::itemsAfterKey_data()
     QTest::addColumn<QStringList>("items");
 
     QTest::newRow("trailing blank gives an empty item")
-        << "Prop_ImageWidth=640 " << "Prop_ImageWidth=" << QStringList({"640", ""});
-    QTest::newRow("several items") << "Prop_Size=2 3 \"a b\"" << "Prop_Size="
-                                   << QStringList({"2", "3", "a b"});
-    QTest::newRow("empty quoted item goes on") << "K=\"\" x" << "K=" << QStringList({"", "x"});
-    QTest::newRow("nothing after key") << "K=" << "K=" << QStringList();
-    QTest::newRow("key longer than line") << "K" << "Key=" << QStringList();
+        << "Prop_ImageWidth=640 "
+        << "Prop_ImageWidth=" << QStringList({ "640", "" });
+    QTest::newRow("several items") << "Prop_Size=2 3 \"a b\""
+                                   << "Prop_Size=" << QStringList({ "2", "3", "a b" });
+    QTest::newRow("empty quoted item goes on") << "K=\"\" x"
+                                               << "K=" << QStringList({ "", "x" });
+    QTest::newRow("nothing after key") << "K="
+                                       << "K=" << QStringList();
+    QTest::newRow("key longer than line") << "K"
+                                          << "Key=" << QStringList();
 }
 
 void TestTextUtil::itemsAfterKey()
@@ -125,16 +169,27 @@ void TestTextUtil::removeComment_data()
     QTest::addColumn<QString>("result");
     QTest::addColumn<QString>("comment");
 
-    QTest::newRow("plain") << "Key  value  # note" << "Key  value  " << " note";
-    QTest::newRow("mark inside double quotes")
-        << "Key \"a # b\" c" << "Key \"a # b\" c" << "untouched";
-    QTest::newRow("apostrophe opens a quote") << "Key don't # note" << "Key don't # note"
+    QTest::newRow("plain") << "Key  value  # note"
+                           << "Key  value  "
+                           << " note";
+    QTest::newRow("mark inside double quotes") << "Key \"a # b\" c"
+                                               << "Key \"a # b\" c"
+                                               << "untouched";
+    QTest::newRow("apostrophe opens a quote") << "Key don't # note"
+                                              << "Key don't # note"
                                               << "untouched";
-    QTest::newRow("mixed quotes share one flag") << "a \"x' # y" << "a \"x' " << " y";
-    QTest::newRow("mark after closed quote") << "a \"b\" #c" << "a \"b\" " << "c";
-    QTest::newRow("mark first") << "#images_load D:/scan *.img" << ""
+    QTest::newRow("mixed quotes share one flag") << "a \"x' # y"
+                                                 << "a \"x' "
+                                                 << " y";
+    QTest::newRow("mark after closed quote") << "a \"b\" #c"
+                                             << "a \"b\" "
+                                             << "c";
+    QTest::newRow("mark first") << "#images_load D:/scan *.img"
+                                << ""
                                 << "images_load D:/scan *.img";
-    QTest::newRow("empty comment") << "cmd #" << "cmd " << "";
+    QTest::newRow("empty comment") << "cmd #"
+                                   << "cmd "
+                                   << "";
 }
 
 void TestTextUtil::removeComment()

@@ -154,8 +154,10 @@ void CtCalc::calcAll()
         bp.transformRow(i, sgm.data() + std::size_t(i) * sgmWidth);
     for (int i = 0; i < sgmRows; ++i)
         bp.filterRow(i);
-    for (int i = 0; i < sgmRows; ++i)
-        backProjectRow(i);
+    // Nothing can change the region during this one pass, so it is read once
+    // and all projections go through the kernel's cache-friendly pass.
+    const QRectF r = calcRegion();
+    bp.backProjectAll(r.left(), r.top(), r.right(), r.bottom(), angleOffset());
     genResImage();
     endCt();
 }

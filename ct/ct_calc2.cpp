@@ -8,7 +8,8 @@
 #include <QThread>
 #include <cmath>
 
-CtCalc2::CtCalc2(QObject *parent) : QObject(parent)
+CtCalc2::CtCalc2(QObject *parent)
+    : QObject(parent)
 {
     qRegisterMetaType<SavingData *>("SavingData*");
     qRegisterMetaType<SavingImg *>("SavingImg*");
@@ -19,8 +20,7 @@ CtCalc2::CtCalc2(QObject *parent) : QObject(parent)
 
 CtCalc2::~CtCalc2() = default;
 
-template <class F>
-bool CtCalc2::postIfForeign(F &&f)
+template <class F> bool CtCalc2::postIfForeign(F &&f)
 {
     if (QThread::currentThread() == thread())
         return false;
@@ -91,8 +91,8 @@ void CtCalc2::reconstructSlice(bool rotAxIsV, double cor, int slice)
     }
     // reconstruct() prepares the kernel again whenever this sinogram needs
     // another N or M than the one prepared, and clears the grid.
-    if (!kernel.reconstruct(hSgm.sgm.get(), hSgm.width, m, crx0, crz0, crx1, crz1,
-                            runParams.angleOffset)) {
+    if (!kernel.reconstruct(
+            hSgm.sgm.get(), hSgm.width, m, crx0, crz0, crx1, crz1, runParams.angleOffset)) {
         resultPresent = false;
         return;
     }
@@ -150,8 +150,8 @@ void CtCalc2::saveImage()
     // it is not made at all.
     if (!isSignalConnected(QMetaMethod::fromSignal(&CtCalc2::saveImgWDiscard)))
         return;
-    emit saveImgWDiscard(new SavingImg{saveImagePath, saveImageName, saveImageTag,
-                                       savingSliceLabel(lastSlice), resImage});
+    emit saveImgWDiscard(new SavingImg {
+        saveImagePath, saveImageName, saveImageTag, savingSliceLabel(lastSlice), resImage });
 }
 
 void CtCalc2::saveData()
@@ -167,9 +167,8 @@ void CtCalc2::saveData()
     limits.lowerLimit = runParams.lowerLimit;
     limits.upperLimit = runParams.upperLimit;
     limits.offset = runParams.offset;
-    emit saveDataWDiscard(new SavingData{
-            saveDataPath, saveDataName, saveDataTag, savingSliceLabel(lastSlice),
-            makeCtImgData(grid, gridN, crx0, crz0, crx1, crz1, limits)});
+    emit saveDataWDiscard(new SavingData { saveDataPath, saveDataName, saveDataTag,
+        savingSliceLabel(lastSlice), makeCtImgData(grid, gridN, crx0, crz0, crx1, crz1, limits) });
 }
 
 void CtCalc2::setSaveImage(bool f, QString path, QString name, QString tag)
@@ -243,7 +242,8 @@ void CtCalc2::lookUpValue(double x, double z)
     if (postIfForeign([=] { lookUpValue(x, z); }))
         return;
     const double *grid = result();
-    if (!grid || !(x >= 0 && z >= 0 && x < gridN && z < gridN))
+    const double ix = std::trunc(x), iz = std::trunc(z);
+    if (!grid || !(ix >= 0 && iz >= 0 && ix < gridN && iz < gridN))
         return;
-    emit valueFound(grid[qsizetype(z) * gridN + qsizetype(x)]);
+    emit valueFound(grid[qsizetype(iz) * gridN + qsizetype(ix)]);
 }

@@ -26,8 +26,7 @@
 class CtCalc2Ui;
 class ImgDatas;
 
-class CtCalc2 : public QObject
-{
+class CtCalc2 : public QObject {
     Q_OBJECT
 public:
     explicit CtCalc2(QObject *parent = nullptr);
@@ -94,16 +93,15 @@ public slots:
 
 private:
     // Re-posts a call to the calculator's thread; true when it did.
-    template <class F>
-    bool postIfForeign(F &&f);
+    template <class F> bool postIfForeign(F &&f);
     void reconstructSlice(bool rotAxIsV, double cor, int slice);
 
     CtCalc2Ui *panel = nullptr;
     const ImgDatas *imgDatas = nullptr;
     CtRunParams runParams;
     HSgm hSgm;
-    BpKernel kernel{BpNormalisation::Parallel};
-    std::atomic<bool> busy{false};
+    BpKernel kernel { BpNormalisation::Parallel };
+    std::atomic<bool> busy { false };
     int gridN = 0;
     int projM = 0;
     int workSlice = 0; // slice being processed

@@ -13,20 +13,16 @@
 
 namespace {
 
-QString numText(double v)
-{
-    return QString::number(v, 'g', 6);
-}
+QString numText(double v) { return QString::number(v, 'g', 6); }
 
 // Decimal of a field; text that is not a number reads 0.
-double fieldValue(const QLineEdit *e)
-{
-    return e->text().toDouble();
-}
+double fieldValue(const QLineEdit *e) { return e->text().toDouble(); }
 
 } // namespace
 
-CtCalc2Ui::CtCalc2Ui(QWidget *parent) : QFrame(parent), ui(std::make_unique<Ui::CtCalc2Ui>())
+CtCalc2Ui::CtCalc2Ui(QWidget *parent)
+    : QFrame(parent)
+    , ui(std::make_unique<Ui::CtCalc2Ui>())
 {
     ui->setupUi(this);
     connect(ui->SetCRegion, &QPushButton::clicked, this, &CtCalc2Ui::setCRegion);
@@ -34,7 +30,7 @@ CtCalc2Ui::CtCalc2Ui(QWidget *parent) : QFrame(parent), ui(std::make_unique<Ui::
     connect(ui->DispCt, &ImgDispWPV::newPosInvY, this, &CtCalc2Ui::noticedNewPos);
     connect(ui->DispCt, &DispAWLayout::drawImage2, this, &CtCalc2Ui::drawRegion);
     // A region typed by hand goes to the calculator as it is.
-    for (QLineEdit *e : {ui->Crx0, ui->Crz0, ui->Crx1, ui->Crz1})
+    for (QLineEdit *e : { ui->Crx0, ui->Crz0, ui->Crx1, ui->Crz1 })
         connect(e, &QLineEdit::editingFinished, this, &CtCalc2Ui::pushRegion);
     // The initial region does not count as set.
     ui->Crx0->setText(numText(0));
@@ -66,50 +62,23 @@ void CtCalc2Ui::setCtCalc2(CtCalc2 *c)
     pushLevels();
 }
 
-ImgDispWPV *CtCalc2Ui::dispCt() const
-{
-    return ui->DispCt;
-}
+ImgDispWPV *CtCalc2Ui::dispCt() const { return ui->DispCt; }
 
-double CtCalc2Ui::crx0() const
-{
-    return fieldValue(ui->Crx0);
-}
+double CtCalc2Ui::crx0() const { return fieldValue(ui->Crx0); }
 
-double CtCalc2Ui::crz0() const
-{
-    return fieldValue(ui->Crz0);
-}
+double CtCalc2Ui::crz0() const { return fieldValue(ui->Crz0); }
 
-double CtCalc2Ui::crx1() const
-{
-    return fieldValue(ui->Crx1);
-}
+double CtCalc2Ui::crx1() const { return fieldValue(ui->Crx1); }
 
-double CtCalc2Ui::crz1() const
-{
-    return fieldValue(ui->Crz1);
-}
+double CtCalc2Ui::crz1() const { return fieldValue(ui->Crz1); }
 
-int CtCalc2Ui::shownSliceNo() const
-{
-    return ui->ShowSliceNo->text().toInt();
-}
+int CtCalc2Ui::shownSliceNo() const { return ui->ShowSliceNo->text().toInt(); }
 
-LevelMap CtCalc2Ui::levelMap() const
-{
-    return ui->DispCt->colorBar().levelMap();
-}
+LevelMap CtCalc2Ui::levelMap() const { return ui->DispCt->colorBar().levelMap(); }
 
-bool CtCalc2Ui::colorScaleFixed() const
-{
-    return ui->DispCt->colorBar().isFixed();
-}
+bool CtCalc2Ui::colorScaleFixed() const { return ui->DispCt->colorBar().isFixed(); }
 
-void CtCalc2Ui::noticedNewPos(double x, double z)
-{
-    emit valueRequested(x, z);
-}
+void CtCalc2Ui::noticedNewPos(double x, double z) { emit valueRequested(x, z); }
 
 void CtCalc2Ui::noticedNewS(QRectF s)
 {
@@ -119,7 +88,7 @@ void CtCalc2Ui::noticedNewS(QRectF s)
 void CtCalc2Ui::setCRegion()
 {
     setCR(std::floor(fieldValue(ui->Drx0)), std::floor(fieldValue(ui->Drz0)),
-          std::ceil(fieldValue(ui->Drx1)), std::ceil(fieldValue(ui->Drz1)));
+        std::ceil(fieldValue(ui->Drx1)), std::ceil(fieldValue(ui->Drz1)));
 }
 
 void CtCalc2Ui::showStartTime()
@@ -134,30 +103,18 @@ void CtCalc2Ui::showEndTime()
     ui->EndT->setText(endT.toString("hh:mm:ss.zzz"));
 }
 
-void CtCalc2Ui::showSpentT()
-{
-    ui->SpentT->setText(numText(startT.msecsTo(endT) / 1000.0));
-}
+void CtCalc2Ui::showSpentT() { ui->SpentT->setText(numText(startT.msecsTo(endT) / 1000.0)); }
 
-void CtCalc2Ui::showSliceNo(int no)
-{
-    ui->ShowSliceNo->setText(QString::number(no));
-}
+void CtCalc2Ui::showSliceNo(int no) { ui->ShowSliceNo->setText(QString::number(no)); }
 
-void CtCalc2Ui::newImage()
-{
-    ui->DispCt->newImage();
-}
+void CtCalc2Ui::newImage() { ui->DispCt->newImage(); }
 
-void CtCalc2Ui::saveImage(QString fname)
-{
-    ui->DispCt->saveImage(fname);
-}
+void CtCalc2Ui::saveImage(QString fname) { ui->DispCt->saveImage(fname); }
 
 void CtCalc2Ui::setCR(double rx0, double rz0, double rx1, double rz1)
 {
     const bool same = fieldValue(ui->Crx0) == rx0 && fieldValue(ui->Crz0) == rz0
-            && fieldValue(ui->Crx1) == rx1 && fieldValue(ui->Crz1) == rz1;
+        && fieldValue(ui->Crx1) == rx1 && fieldValue(ui->Crz1) == rz1;
     ui->Crx0->setText(numText(rx0));
     ui->Crz0->setText(numText(rz0));
     ui->Crx1->setText(numText(rx1));
@@ -172,7 +129,7 @@ void CtCalc2Ui::setCR(double rx0, double rz0, double rx1, double rz1)
 void CtCalc2Ui::setDR(double rx0, double rz0, double rx1, double rz1)
 {
     const bool same = fieldValue(ui->Drx0) == rx0 && fieldValue(ui->Drz0) == rz0
-            && fieldValue(ui->Drx1) == rx1 && fieldValue(ui->Drz1) == rz1;
+        && fieldValue(ui->Drx1) == rx1 && fieldValue(ui->Drz1) == rz1;
     ui->Drx0->setText(numText(rx0));
     ui->Drz0->setText(numText(rz0));
     ui->Drx1->setText(numText(rx1));
@@ -228,20 +185,11 @@ void CtCalc2Ui::showResultRange(double minV, double maxV)
     bar.update();
 }
 
-void CtCalc2Ui::showValue(double v)
-{
-    ui->DispCt->setVal(v);
-}
+void CtCalc2Ui::showValue(double v) { ui->DispCt->setVal(v); }
 
-void CtCalc2Ui::pushRegion()
-{
-    emit calcRegionChanged(crx0(), crz0(), crx1(), crz1(), crSet);
-}
+void CtCalc2Ui::pushRegion() { emit calcRegionChanged(crx0(), crz0(), crx1(), crz1(), crSet); }
 
-void CtCalc2Ui::pushLevels()
-{
-    emit levelsChanged(levelMap(), colorScaleFixed());
-}
+void CtCalc2Ui::pushLevels() { emit levelsChanged(levelMap(), colorScaleFixed()); }
 
 void CtCalc2Ui::drawRegion(QPainter *p)
 {

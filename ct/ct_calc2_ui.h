@@ -7,10 +7,10 @@
 // whenever they change.
 #include "image/level_map.h"
 
+#include <QDateTime>
 #include <QFrame>
 #include <QImage>
 #include <QRectF>
-#include <QDateTime>
 #include <memory>
 
 class CtCalc2;
@@ -20,8 +20,7 @@ namespace Ui {
 class CtCalc2Ui;
 }
 
-class CtCalc2Ui : public QFrame
-{
+class CtCalc2Ui : public QFrame {
     Q_OBJECT
 public:
     explicit CtCalc2Ui(QWidget *parent = nullptr);

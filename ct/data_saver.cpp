@@ -35,13 +35,16 @@ void writeImageFile(const QString &filePath, const QImage &img)
 
 } // namespace
 
-DataSaver::DataSaver(QObject *parent) : QObject(parent) { }
+DataSaver::DataSaver(QObject *parent)
+    : QObject(parent)
+{
+}
 
-QStringList DataSaver::targetFolders(const QString &path, const QString &tag,
-                                     const QString &slice) const
+QStringList DataSaver::targetFolders(
+    const QString &path, const QString &tag, const QString &slice) const
 {
     if (!inSubFoldersFlag)
-        return {path};
+        return { path };
     QStringList folders;
     if (subOfEnergyFlag)
         folders << joinFolder(path, tag);
@@ -50,8 +53,8 @@ QStringList DataSaver::targetFolders(const QString &path, const QString &tag,
     return folders;
 }
 
-QStringList DataSaver::prepareFolders(const QString &path, const QString &tag,
-                                      const QString &slice) const
+QStringList DataSaver::prepareFolders(
+    const QString &path, const QString &tag, const QString &slice) const
 {
     // An empty base folder would put the sub folders at the file-system root
     // and plain files wherever the program happens to run: refuse it.
@@ -108,17 +111,8 @@ void DataSaver::setSubFolders(bool inSubFolders, bool ofEnergy, bool ofSlice)
     subOfSliceFlag = ofSlice;
 }
 
-void DataSaver::setInSubFolders(bool f)
-{
-    inSubFoldersFlag = f;
-}
+void DataSaver::setInSubFolders(bool f) { inSubFoldersFlag = f; }
 
-void DataSaver::setSubOfEnergy(bool f)
-{
-    subOfEnergyFlag = f;
-}
+void DataSaver::setSubOfEnergy(bool f) { subOfEnergyFlag = f; }
 
-void DataSaver::setSubOfSlice(bool f)
-{
-    subOfSliceFlag = f;
-}
+void DataSaver::setSubOfSlice(bool f) { subOfSliceFlag = f; }

@@ -6,8 +6,7 @@
 
 #include <QObject>
 
-class DataSaver : public QObject
-{
+class DataSaver : public QObject {
     Q_OBJECT
 public:
     explicit DataSaver(QObject *parent = nullptr);
@@ -19,8 +18,7 @@ public:
     // The folders a record's file goes into, joined with the native separator:
     // path itself, or with sub folders path/tag ("of Energy") and/or
     // path/slice ("of Slice"); empty with sub folders but neither kind chosen.
-    QStringList targetFolders(const QString &path, const QString &tag,
-                              const QString &slice) const;
+    QStringList targetFolders(const QString &path, const QString &tag, const QString &slice) const;
 
 public slots:
     // The WDiscard variants save and then delete the record; the plain ones
@@ -39,8 +37,7 @@ public slots:
 private:
     // Makes the folders a record's file goes into (with missing parents) and
     // returns them; none when the base folder is empty.
-    QStringList prepareFolders(const QString &path, const QString &tag,
-                               const QString &slice) const;
+    QStringList prepareFolders(const QString &path, const QString &tag, const QString &slice) const;
 
     bool inSubFoldersFlag = false;
     bool subOfEnergyFlag = false;

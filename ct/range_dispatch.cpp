@@ -6,14 +6,12 @@
 #include <cstdlib>
 
 RangeDispatch::RangeDispatch(QObject *parent)
-    : QObject(parent), corFor([](const CtRunParams &p, int) { return p.cor; })
+    : QObject(parent)
+    , corFor([](const CtRunParams &p, int) { return p.cor; })
 {
 }
 
-void RangeDispatch::setCalculatorCount(int n)
-{
-    busy.resize(size_t(std::max(0, n)), false);
-}
+void RangeDispatch::setCalculatorCount(int n) { busy.resize(size_t(std::max(0, n)), false); }
 
 void RangeDispatch::setCorFunction(CorFunction f)
 {
@@ -37,7 +35,7 @@ void RangeDispatch::startSingle(const CtRunParams &p, bool genAndDispImage)
 }
 
 void RangeDispatch::begin(const CtRunParams &p, qint64 first, qint64 last, int useThreads,
-                          bool slicewiseCor, bool genAndDispImage)
+    bool slicewiseCor, bool genAndDispImage)
 {
     params = p;
     from = first;
@@ -57,10 +55,7 @@ void RangeDispatch::begin(const CtRunParams &p, qint64 first, qint64 last, int u
     step();
 }
 
-void RangeDispatch::stop()
-{
-    running = false;
-}
+void RangeDispatch::stop() { running = false; }
 
 void RangeDispatch::calcFinished(int calculator)
 {

@@ -18,8 +18,7 @@
 #include <functional>
 #include <vector>
 
-class RangeDispatch : public QObject
-{
+class RangeDispatch : public QObject {
     Q_OBJECT
 public:
     // The centre of rotation of a slice; by default the fixed centre p.cor.
@@ -64,7 +63,7 @@ signals:
 
 private:
     void begin(const CtRunParams &p, qint64 from, qint64 to, int useThreads, bool perSliceCor,
-               bool genAndDispImage);
+        bool genAndDispImage);
     void step();
     void stepOnce();
     bool inRange(qint64 slice) const;

@@ -5,13 +5,10 @@
 #include <cmath>
 #include <cstring>
 
-QString savingSliceLabel(int slice)
-{
-    return QString::asprintf("%05d", slice);
-}
+QString savingSliceLabel(int slice) { return QString::asprintf("%05d", slice); }
 
-QString savingFileName(const QString &name, const QString &tag, const QString &slice,
-                       const QString &ext)
+QString savingFileName(
+    const QString &name, const QString &tag, const QString &slice, const QString &ext)
 {
     return QStringLiteral("%1-%2-%3.%4").arg(name, tag, slice, ext);
 }
@@ -28,10 +25,7 @@ inline char *putDouble(char *p, double v)
     return std::to_chars(p, p + maxDoubleChars, v, std::chars_format::general, 6).ptr;
 }
 
-inline char *putInt(char *p, int v)
-{
-    return std::to_chars(p, p + maxIntChars, v).ptr;
-}
+inline char *putInt(char *p, int v) { return std::to_chars(p, p + maxIntChars, v).ptr; }
 
 inline char *putText(char *p, const char *s)
 {
@@ -59,8 +53,8 @@ void gridSpan(double a, double b, int n, int &first, int &end)
 
 } // namespace
 
-QByteArray makeCtImgData(const double *result, int n, double x0, double z0, double x1,
-                         double z1, const CtImgDataLimits &limits)
+QByteArray makeCtImgData(const double *result, int n, double x0, double z0, double x1, double z1,
+    const CtImgDataLimits &limits)
 {
     int xa, xb, za, zb;
     gridSpan(x0, x1, result ? n : 0, xa, xb);
@@ -75,9 +69,10 @@ QByteArray makeCtImgData(const double *result, int n, double x0, double z0, doub
     char *const begin = out.data();
     char *p = begin;
 
-    const double region[4] = {x0, z0, x1, z1};
-    const char *labels[4] = {"# Range_X0       : ", "# Range_Y0       : ",
-                             "# Range_X1       : ", "# Range_Y1       : "};
+    const double region[4] = { x0, z0, x1, z1 };
+    const char *labels[4] = {
+        "# Range_X0       : ", "# Range_Y0       : ", "# Range_X1       : ", "# Range_Y1       : "
+    };
     p = putText(p, "#VRLO-CTImg\n");
     for (int i = 0; i < 4; ++i) {
         p = putText(p, labels[i]);

@@ -7,10 +7,10 @@
 #include <QString>
 
 struct SavingData {
-    QString path;   // base folder
-    QString name;   // first part of the file name
-    QString tag;    // second part of the file name; sub folder "of Energy"
-    QString slice;  // slice number as "%05d"; sub folder "of Slice"
+    QString path; // base folder
+    QString name; // first part of the file name
+    QString tag; // second part of the file name; sub folder "of Energy"
+    QString slice; // slice number as "%05d"; sub folder "of Slice"
     QByteArray data; // complete text of the CT image data file
 };
 
@@ -29,8 +29,8 @@ Q_DECLARE_METATYPE(SavingImg *)
 QString savingSliceLabel(int slice);
 
 // File name "%1-%2-%3.%4": name, tag, slice label and extension ("dat" or "png").
-QString savingFileName(const QString &name, const QString &tag, const QString &slice,
-                       const QString &ext);
+QString savingFileName(
+    const QString &name, const QString &tag, const QString &slice, const QString &ext);
 
 // Reconstructed values and what the data file keeps of them. Values above
 // upperLimit or below lowerLimit become 0; offset is added to every value.
@@ -44,5 +44,5 @@ struct CtImgDataLimits {
 // of an n x n result grid stored row-major as result[z * n + x]. Pixel lines
 // run z outer from trunc(z0) while z < z1, x inner from trunc(x0) while x < x1;
 // pixels outside the grid are not written. Decimals are written like C's %g.
-QByteArray makeCtImgData(const double *result, int n, double x0, double z0, double x1,
-                         double z1, const CtImgDataLimits &limits);
+QByteArray makeCtImgData(const double *result, int n, double x0, double z0, double x1, double z1,
+    const CtImgDataLimits &limits);

@@ -33,22 +33,17 @@ constexpr int H = 4;
 constexpr int M = 60;
 constexpr double Cor = 32.0;
 
-double muOfRow(int y)
-{
-    return 0.02 * (1 + y);
-}
+double muOfRow(int y) { return 0.02 * (1 + y); }
 
-double chord(double t, double r)
-{
-    return t * t < r * r ? 2.0 * std::sqrt(r * r - t * t) : 0.0;
-}
+double chord(double t, double r) { return t * t < r * r ? 2.0 * std::sqrt(r * r - t * t) : 0.0; }
 
 void writeItex(const QString &path, int w, int h, const std::vector<quint16> &pix)
 {
-    const QByteArray comment = QStringLiteral("Prop_ImageWidth=%1,Prop_ImageHeight=%2,BytesPerPixel=2")
-                                       .arg(w)
-                                       .arg(h)
-                                       .toLatin1();
+    const QByteArray comment
+        = QStringLiteral("Prop_ImageWidth=%1,Prop_ImageHeight=%2,BytesPerPixel=2")
+              .arg(w)
+              .arg(h)
+              .toLatin1();
     QByteArray head(64, '\0');
     head[0] = 'I';
     head[1] = 'M';
@@ -106,8 +101,7 @@ struct Worker {
 
 // Re-emits a worker's signal in the test's thread, so that QSignalSpy::wait
 // sees it only while it waits, never before.
-class Relay : public QObject
-{
+class Relay : public QObject {
     Q_OBJECT
 signals:
     void fired();
@@ -119,9 +113,8 @@ bool runSlice(Worker &w, double cor, int slice, bool show = true)
     Relay relay;
     QObject::connect(w.calc, &CtCalc2::calcFinished, &relay, &Relay::fired, Qt::QueuedConnection);
     QSignalSpy done(&relay, &Relay::fired);
-    QMetaObject::invokeMethod(w.calc, [&w, cor, slice, show] {
-        w.calc->startCt(w.calc, true, cor, slice, show);
-    });
+    QMetaObject::invokeMethod(
+        w.calc, [&w, cor, slice, show] { w.calc->startCt(w.calc, true, cor, slice, show); });
     return done.wait(10000) && done.count() == 1;
 }
 
@@ -158,15 +151,14 @@ bool rangeRun(const ImgDatas &stack, int count, const QString &out)
         CtCalc2 *c = workers.back()->calc;
         c->setSaveData(true, out, "ct", "E1");
         QObject::connect(c, &CtCalc2::saveDataWDiscard, saver, &DataSaver::saveDataWDiscard);
-        QObject::connect(c, &CtCalc2::calcFinished, &dispatch, [&dispatch, i] {
-            dispatch.calcFinished(i);
-        });
+        QObject::connect(
+            c, &CtCalc2::calcFinished, &dispatch, [&dispatch, i] { dispatch.calcFinished(i); });
     }
     QObject::connect(&dispatch, &RangeDispatch::startCt, &dispatch,
-                     [&workers](int i, bool v, double cor, int slice, bool show) {
-                         CtCalc2 *c = workers[size_t(i)]->calc;
-                         c->startCt(c, v, cor, slice, show);
-                     });
+        [&workers](int i, bool v, double cor, int slice, bool show) {
+            CtCalc2 *c = workers[size_t(i)]->calc;
+            c->startCt(c, v, cor, slice, show);
+        });
     QSignalSpy finished(&dispatch, &RangeDispatch::finished);
     dispatch.startRange(p, false);
 
@@ -180,8 +172,7 @@ bool rangeRun(const ImgDatas &stack, int count, const QString &out)
 
 } // namespace
 
-class TestCtCalc2 : public QObject
-{
+class TestCtCalc2 : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
@@ -194,6 +185,7 @@ private slots:
     void dataRecordCarriesRegionLimitsAndOffset();
     void rangeRunSameWhateverTheCalculatorCount();
     void panelFollowsItsCalculator();
+    void panelColourBarAndReadout();
 
 private:
     std::unique_ptr<Scan> scan;
@@ -241,7 +233,7 @@ void TestCtCalc2::diskReconstructsToItsAttenuation()
         }
     const double contrast = inside / nIn - ring / nRing;
     QVERIFY2(std::abs(contrast - expected) < 0.06 * expected,
-             qPrintable(QString("contrast %1, expected %2").arg(contrast).arg(expected)));
+        qPrintable(QString("contrast %1, expected %2").arg(contrast).arg(expected)));
     // The disk is flat: the centre region varies little around its mean.
     double spread = 0;
     for (int z = 27; z < 36; ++z)
@@ -304,11 +296,9 @@ void TestCtCalc2::otherCalculatorsIgnoreTheRequest()
     QSignalSpy doneA(a.calc, &CtCalc2::calcFinished);
     QSignalSpy doneB(&relayB, &Relay::fired);
     // The main window's request goes to every calculator; only b acts.
-    for (Worker *w : {&a, &b}) {
+    for (Worker *w : { &a, &b }) {
         CtCalc2 *target = b.calc;
-        QMetaObject::invokeMethod(w->calc, [w, target] {
-            w->calc->startCt(target, true, Cor, 0);
-        });
+        QMetaObject::invokeMethod(w->calc, [w, target] { w->calc->startCt(target, true, Cor, 0); });
     }
     QVERIFY(doneB.wait(10000));
     QTest::qWait(50);
@@ -420,8 +410,9 @@ void TestCtCalc2::rangeRunSameWhateverTheCalculatorCount()
     QVERIFY(rangeRun(scan->stack, 1, one.path()));
     QVERIFY(rangeRun(scan->stack, 3, three.path()));
     const QStringList files = QDir(one.path()).entryList(QDir::Files);
-    QCOMPARE(files, (QStringList{"ct-E1-00000.dat", "ct-E1-00001.dat", "ct-E1-00002.dat",
-                                 "ct-E1-00003.dat"}));
+    QCOMPARE(files,
+        (QStringList {
+            "ct-E1-00000.dat", "ct-E1-00001.dat", "ct-E1-00002.dat", "ct-E1-00003.dat" }));
     QCOMPARE(QDir(three.path()).entryList(QDir::Files), files);
     for (const QString &f : files) {
         const QByteArray a = readAll(one.filePath(f));
@@ -472,6 +463,44 @@ void TestCtCalc2::panelFollowsItsCalculator()
     QCOMPARE(z1, 41.0);
     QCOMPARE(w.calc->result()[5 * 62 + 31], 0.0);
     QVERIFY(w.calc->result()[31 * 62 + 25] != 0.0);
+}
+
+void TestCtCalc2::panelColourBarAndReadout()
+{
+    CtCalc2Ui panel;
+    Worker w(&scan->stack);
+    panel.setCtCalc2(w.calc);
+    QSignalSpy shown(w.calc, &CtCalc2::resultImageBuilt);
+
+    // A free bar takes the range of the result.
+    QVERIFY(runSlice(w, Cor, 1));
+    QTRY_COMPARE(panel.dispCt()->image().size(), QSize(62, 62));
+    QCOMPARE(panel.levelMap().minV, w.calc->bpKernel().resultMin());
+    QCOMPARE(panel.levelMap().maxV, w.calc->bpKernel().resultMax());
+
+    // A fixed bar keeps its range: every value of the slice lies far inside it.
+    panel.setFixColorScale(true);
+    panel.setCBarMinMaxForced(-1e9, 1e9);
+    QVERIFY(runSlice(w, Cor, 2));
+    QCOMPARE(panel.levelMap().minV, -1e9);
+    QTRY_VERIFY(shown.count() >= 2);
+    const QImage img = shown.last().at(0).value<QImage>();
+    for (int z = 0; z < img.height(); ++z)
+        for (int x = 0; x < img.width(); ++x) {
+            const int l = img.constScanLine(z)[x];
+            QVERIFY(l == 127 || l == 128);
+        }
+
+    // The value under the mouse comes from the calculator's grid.
+    QSignalSpy value(w.calc, &CtCalc2::valueFound);
+    QMetaObject::invokeMethod(&panel, "noticedNewPos", Q_ARG(double, 31.7), Q_ARG(double, 30.2));
+    QTRY_COMPARE(value.count(), 1);
+    QCOMPARE(value.at(0).at(0).toDouble(), w.calc->result()[30 * 62 + 31]);
+    // Outside the grid nothing is answered.
+    QMetaObject::invokeMethod(&panel, "noticedNewPos", Q_ARG(double, 62.0), Q_ARG(double, 3.0));
+    QMetaObject::invokeMethod(&panel, "noticedNewPos", Q_ARG(double, -1.5), Q_ARG(double, 3.0));
+    QTest::qWait(50);
+    QCOMPARE(value.count(), 1);
 }
 
 VORLO_TEST(TestCtCalc2)

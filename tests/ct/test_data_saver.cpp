@@ -46,16 +46,14 @@ QString cG(double v)
 } // namespace
 
 // Sends records from another thread, as a calculator does.
-class RecordSender : public QObject
-{
+class RecordSender : public QObject {
     Q_OBJECT
 signals:
     void saveDataWDiscard(SavingData *data);
     void saveImgWDiscard(SavingImg *img);
 };
 
-class TestDataSaver : public QObject
-{
+class TestDataSaver : public QObject {
     Q_OBJECT
 private slots:
     void namesAndLabels();
@@ -72,8 +70,8 @@ private slots:
 
 void TestDataSaver::namesAndLabels()
 {
-    QCOMPARE(savingFileName("ct", "E7120", savingSliceLabel(123), "dat"),
-             QString("ct-E7120-00123.dat"));
+    QCOMPARE(
+        savingFileName("ct", "E7120", savingSliceLabel(123), "dat"), QString("ct-E7120-00123.dat"));
     QCOMPARE(savingSliceLabel(7), QString("00007"));
     QCOMPARE(savingSliceLabel(123456), QString("123456"));
     QCOMPARE(savingSliceLabel(-7), QString("-0007"));
@@ -86,10 +84,10 @@ void TestDataSaver::dataFileText()
     for (int z = 0; z < 4; ++z)
         for (int x = 0; x < 4; ++x)
             g[z * 4 + x] = 10.0 * z + x;
-    g[0] = -10.0;      // equal to the lower limit: kept -> 0
-    g[1] = -10.5;      // below: becomes 0 -> 10
-    g[2] = 10.0;       // equal to the upper limit: kept -> 20
-    g[4 + 1] = 2.25;   // -> 12.25
+    g[0] = -10.0; // equal to the lower limit: kept -> 0
+    g[1] = -10.5; // below: becomes 0 -> 10
+    g[2] = 10.0; // equal to the upper limit: kept -> 20
+    g[4 + 1] = 2.25; // -> 12.25
     g[4 + 2] = 10.001; // above: becomes 0 -> 10
     const QByteArray text = makeCtImgData(g.data(), 4, 0.5, 0, 3, 2, CtImgDataLimits());
     const QByteArray expected = "#VRLO-CTImg\n"
@@ -111,7 +109,7 @@ void TestDataSaver::dataFileText()
     lim.lowerLimit = 0;
     lim.upperLimit = 1;
     lim.offset = -1.5;
-    std::vector<double> h = {0.5, 2.0, -0.1, 1.0};
+    std::vector<double> h = { 0.5, 2.0, -0.1, 1.0 };
     const QByteArray t2 = makeCtImgData(h.data(), 2, 0, 0, 2, 2, lim);
     QVERIFY(t2.endsWith("0\t0\t-1\n1\t0\t-1.5\n0\t1\t-1.5\n1\t1\t-0.5\n"));
 }
@@ -131,15 +129,13 @@ void TestDataSaver::dataFileRegionClipping()
     QCOMPARE(makeCtImgData(g.data(), 3, 1, 1, 1, 3, CtImgDataLimits()).count('\n'), 6);
     QCOMPARE(makeCtImgData(g.data(), 3, 2, 2, 0, 0, CtImgDataLimits()).count('\n'), 6);
     QCOMPARE(makeCtImgData(nullptr, 3, 0, 0, 3, 3, CtImgDataLimits()).count('\n'), 6);
-    QCOMPARE(makeCtImgData(g.data(), 3, 0, 0, 1e300, 1e300, CtImgDataLimits()).count('\n'),
-             6 + 9);
+    QCOMPARE(makeCtImgData(g.data(), 3, 0, 0, 1e300, 1e300, CtImgDataLimits()).count('\n'), 6 + 9);
 }
 
 void TestDataSaver::valuesWrittenLikePrintfG()
 {
-    const std::vector<double> values = {0.0,       1.0,        -1.0,     0.1,     1e-4,
-                                        9.99999e-5, 123456.0,  1234567.0, 999999.5, 1e300,
-                                        -2.5e-300, 3.14159265, 1.0 / 3.0, 100000.0, 4.9e-324};
+    const std::vector<double> values = { 0.0, 1.0, -1.0, 0.1, 1e-4, 9.99999e-5, 123456.0, 1234567.0,
+        999999.5, 1e300, -2.5e-300, 3.14159265, 1.0 / 3.0, 100000.0, 4.9e-324 };
     CtImgDataLimits lim;
     lim.lowerLimit = -1e308;
     lim.upperLimit = 1e308;
@@ -165,13 +161,13 @@ void TestDataSaver::subFolders_data()
     QTest::addColumn<bool>("ofSlice");
     QTest::addColumn<QStringList>("files");
     const QString d = "ct-a-00007.dat", p = "ct-a-00007.png";
-    QTest::newRow("plain") << false << true << true << QStringList{d, p};
+    QTest::newRow("plain") << false << true << true << QStringList { d, p };
     QTest::newRow("of slice") << true << false << true
-                              << QStringList{"00007/" + d, "00007/" + p};
-    QTest::newRow("of energy") << true << true << false << QStringList{"a/" + d, "a/" + p};
+                              << QStringList { "00007/" + d, "00007/" + p };
+    QTest::newRow("of energy") << true << true << false << QStringList { "a/" + d, "a/" + p };
     QTest::newRow("both") << true << true << true
-                          << QStringList{"00007/" + d, "00007/" + p, "a/" + d, "a/" + p};
-    QTest::newRow("neither") << true << false << false << QStringList{};
+                          << QStringList { "00007/" + d, "00007/" + p, "a/" + d, "a/" + p };
+    QTest::newRow("neither") << true << false << false << QStringList {};
 }
 
 void TestDataSaver::subFolders()
@@ -187,10 +183,10 @@ void TestDataSaver::subFolders()
     QVERIFY(!saver.inSubFolders() && !saver.subOfEnergy() && !saver.subOfSlice());
     saver.setSubFolders(inSub, ofEnergy, ofSlice);
 
-    auto *data = new SavingData{out, "ct", "a", savingSliceLabel(7), "#VRLO-CTImg\n"};
+    auto *data = new SavingData { out, "ct", "a", savingSliceLabel(7), "#VRLO-CTImg\n" };
     QImage img(3, 2, QImage::Format_Grayscale8);
     img.fill(77);
-    auto *im = new SavingImg{out, "ct", "a", savingSliceLabel(7), img};
+    auto *im = new SavingImg { out, "ct", "a", savingSliceLabel(7), img };
     if (!inSub)
         QDir().mkpath(out); // the main window makes the base folder
     saver.saveDataWDiscard(data);
@@ -206,7 +202,7 @@ void TestDataSaver::existingFileIsReplaced()
 {
     QTemporaryDir tmp;
     DataSaver saver;
-    SavingData rec{tmp.path(), "ct", "t", "00001", QByteArray(1000, 'x')};
+    SavingData rec { tmp.path(), "ct", "t", "00001", QByteArray(1000, 'x') };
     saver.saveData(&rec);
     rec.data = "short\n";
     saver.saveData(&rec); // the plain variant leaves the record to the caller
@@ -222,7 +218,7 @@ void TestDataSaver::imageRoundTrip()
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 5; ++x)
             img.scanLine(y)[x] = uchar(10 * y + x);
-    SavingImg rec{tmp.path(), "ct", "E7120", "00123", img};
+    SavingImg rec { tmp.path(), "ct", "E7120", "00123", img };
     saver.saveImg(&rec);
     QImage back(tmp.filePath("ct-E7120-00123.png"));
     QVERIFY(!back.isNull());
@@ -243,25 +239,25 @@ void TestDataSaver::unwritableTargetIsLoggedAndRecordFreed()
     DataSaver saver;
     saver.setSubFolders(true, false, true);
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can't make folder : .*blocker"));
-    QTest::ignoreMessage(QtDebugMsg,
-                         QRegularExpression("^Can't write file : .*blocker.*ct-a-00002\\.dat"));
-    saver.saveDataWDiscard(new SavingData{blocker, "ct", "a", "00002", "x"});
+    QTest::ignoreMessage(
+        QtDebugMsg, QRegularExpression("^Can't write file : .*blocker.*ct-a-00002\\.dat"));
+    saver.saveDataWDiscard(new SavingData { blocker, "ct", "a", "00002", "x" });
 
     saver.setSubFolders(false, false, false);
-    QTest::ignoreMessage(QtDebugMsg,
-                         QRegularExpression("^Can't write file : .*blocker.*ct-a-00002\\.png"));
-    saver.saveImgWDiscard(new SavingImg{blocker, "ct", "a", "00002", QImage(2, 2,
-                                                                   QImage::Format_Grayscale8)});
+    QTest::ignoreMessage(
+        QtDebugMsg, QRegularExpression("^Can't write file : .*blocker.*ct-a-00002\\.png"));
+    saver.saveImgWDiscard(
+        new SavingImg { blocker, "ct", "a", "00002", QImage(2, 2, QImage::Format_Grayscale8) });
     // A null image cannot be saved either.
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can't write file : .*ct-a-00003\\.png"));
-    saver.saveImgWDiscard(new SavingImg{tmp.path(), "ct", "a", "00003", QImage()});
+    saver.saveImgWDiscard(new SavingImg { tmp.path(), "ct", "a", "00003", QImage() });
 
     // No base folder: refused rather than written at the root or the working folder.
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can't write file : .*ct-a-00004\\.dat"));
-    saver.saveDataWDiscard(new SavingData{QString(), "ct", "a", "00004", "x"});
+    saver.saveDataWDiscard(new SavingData { QString(), "ct", "a", "00004", "x" });
     saver.saveDataWDiscard(nullptr);
     QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
-             QStringList{"blocker"});
+        QStringList { "blocker" });
 }
 
 void TestDataSaver::queuedFromAnotherThread()
@@ -276,22 +272,23 @@ void TestDataSaver::queuedFromAnotherThread()
     QSignalSpy done(&thread, &QThread::finished);
     thread.start();
     QMetaObject::invokeMethod(saver, "setSubFolders", Qt::QueuedConnection, Q_ARG(bool, true),
-                              Q_ARG(bool, false), Q_ARG(bool, true));
+        Q_ARG(bool, false), Q_ARG(bool, true));
     for (int s = 0; s < 5; ++s)
         emit sender.saveDataWDiscard(
-                new SavingData{tmp.path(), "ct", "E1", savingSliceLabel(s), QByteArray::number(s)});
+            new SavingData { tmp.path(), "ct", "E1", savingSliceLabel(s), QByteArray::number(s) });
     QImage img(2, 2, QImage::Format_Grayscale8);
     img.fill(3);
-    emit sender.saveImgWDiscard(new SavingImg{tmp.path(), "ct", "E1", "00004", img});
+    emit sender.saveImgWDiscard(new SavingImg { tmp.path(), "ct", "E1", "00004", img });
     // Records run in arrival order; quitting after them lets them all finish.
-    QMetaObject::invokeMethod(saver, [&thread] { thread.quit(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        saver, [&thread] { thread.quit(); }, Qt::QueuedConnection);
     QVERIFY(done.wait(5000));
     thread.wait();
     delete saver;
     for (int s = 0; s < 5; ++s)
-        QCOMPARE(readAll(tmp.filePath(savingSliceLabel(s) + "/ct-E1-" + savingSliceLabel(s)
-                                      + ".dat")),
-                 QByteArray::number(s));
+        QCOMPARE(
+            readAll(tmp.filePath(savingSliceLabel(s) + "/ct-E1-" + savingSliceLabel(s) + ".dat")),
+            QByteArray::number(s));
     QVERIFY(QFile::exists(tmp.filePath("00004/ct-E1-00004.png")));
 }
 

@@ -20,10 +20,10 @@ struct Handout {
 struct Recorder {
     explicit Recorder(RangeDispatch &d)
     {
-        QObject::connect(&d, &RangeDispatch::startCt, &d,
-                         [this](int c, bool, double cor, int slice, bool) {
-                             out.push_back({c, cor, slice});
-                         });
+        QObject::connect(
+            &d, &RangeDispatch::startCt, &d, [this](int c, bool, double cor, int slice, bool) {
+                out.push_back({ c, cor, slice });
+            });
         QObject::connect(&d, &RangeDispatch::finished, &d, [this] { ++finishedCount; });
     }
     std::vector<int> slices() const
@@ -51,8 +51,7 @@ CtRunParams range(int from, int to, int step, int threads)
 }
 
 // Lets calculators report in the order given by pick (an index into the busy ones).
-template <class Pick>
-void drain(RangeDispatch &d, Recorder &r, Pick pick)
+template <class Pick> void drain(RangeDispatch &d, Recorder &r, Pick pick)
 {
     for (int guard = 0; guard < 100000 && r.finishedCount == 0; ++guard) {
         std::vector<int> busyOnes;
@@ -67,8 +66,7 @@ void drain(RangeDispatch &d, Recorder &r, Pick pick)
 
 } // namespace
 
-class TestRangeDispatch : public QObject
-{
+class TestRangeDispatch : public QObject {
     Q_OBJECT
 private slots:
     void eightCalculatorsSixThreads();
@@ -91,7 +89,7 @@ void TestRangeDispatch::eightCalculatorsSixThreads()
     d.setCalculatorCount(8);
     Recorder r(d);
     d.startRange(range(0, 99, 1, 6), true);
-    QCOMPARE(r.slices(), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    QCOMPARE(r.slices(), (std::vector<int> { 0, 1, 2, 3, 4, 5 }));
     for (int i = 0; i < 6; ++i)
         QCOMPARE(r.out[size_t(i)].calculator, i);
     QVERIFY(!d.isBusy(6) && !d.isBusy(7));
@@ -117,15 +115,16 @@ void TestRangeDispatch::downwardRanges_data()
     QTest::addColumn<int>("step");
     QTest::addColumn<int>("threads");
     QTest::addColumn<std::vector<int>>("slices");
-    QTest::newRow("100 to 90 step 3") << 100 << 90 << -3 << 2 << std::vector<int>{100, 97, 94, 91};
+    QTest::newRow("100 to 90 step 3")
+        << 100 << 90 << -3 << 2 << std::vector<int> { 100, 97, 94, 91 };
     // The run's step takes the range's direction whatever its typed sign.
-    QTest::newRow("typed sign ignored") << 100 << 90 << 3 << 2
-                                        << std::vector<int>{100, 97, 94, 91};
+    QTest::newRow("typed sign ignored")
+        << 100 << 90 << 3 << 2 << std::vector<int> { 100, 97, 94, 91 };
     QTest::newRow("100 to 90 step 5, 4 calculators")
-            << 100 << 90 << -5 << 4 << std::vector<int>{100, 95, 90};
-    QTest::newRow("one slice") << 7 << 7 << 1 << 4 << std::vector<int>{7};
-    QTest::newRow("near the int limit") << INT_MAX - 2 << INT_MAX << 2 << 2
-                                        << std::vector<int>{INT_MAX - 2, INT_MAX};
+        << 100 << 90 << -5 << 4 << std::vector<int> { 100, 95, 90 };
+    QTest::newRow("one slice") << 7 << 7 << 1 << 4 << std::vector<int> { 7 };
+    QTest::newRow("near the int limit")
+        << INT_MAX - 2 << INT_MAX << 2 << 2 << std::vector<int> { INT_MAX - 2, INT_MAX };
 }
 
 void TestRangeDispatch::downwardRanges()
@@ -156,7 +155,7 @@ void TestRangeDispatch::finishingOrderNeverRepeatsASlice()
         d.setCalculatorCount(2);
         Recorder r(d);
         d.startRange(range(0, 5, 1, 2), true);
-        QCOMPARE(r.slices(), (std::vector<int>{0, 1}));
+        QCOMPARE(r.slices(), (std::vector<int> { 0, 1 }));
         // Both report before the dispatch is asked again: each gets its own slice.
         d.calcFinished(order == 0 ? 0 : 1);
         d.calcFinished(order == 0 ? 1 : 0);
@@ -199,9 +198,9 @@ void TestRangeDispatch::zeroStepAndZeroThreads()
     d.setCalculatorCount(3);
     Recorder r(d);
     d.startRange(range(5, 8, 0, 0), true);
-    QCOMPARE(r.slices(), (std::vector<int>{5}));
+    QCOMPARE(r.slices(), (std::vector<int> { 5 }));
     drain(d, r, [](int) { return 0; });
-    QCOMPARE(r.slices(), (std::vector<int>{5, 6, 7, 8}));
+    QCOMPARE(r.slices(), (std::vector<int> { 5, 6, 7, 8 }));
     QCOMPARE(r.finishedCount, 1);
     QCOMPARE(d.threadsUsed(), 1);
 }
@@ -288,7 +287,7 @@ void TestRangeDispatch::recordedCentresGiveEachSliceItsCor()
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^pcps"));
     d.startRange(p, true);
     drain(d, r, [](int) { return 0; });
-    QCOMPARE(r.slices(), (std::vector<int>{100, 500, 900, 1300}));
+    QCOMPARE(r.slices(), (std::vector<int> { 100, 500, 900, 1300 }));
     QVERIFY(qAbs(r.out[0].cor - 1000.2) < 1e-9);
     QVERIFY(qAbs(r.out[1].cor - 1001.8) < 1e-9);
     QVERIFY(qAbs(r.out[2].cor - 1003.4) < 1e-9);
@@ -303,7 +302,7 @@ void TestRangeDispatch::calculatorReportingInsideTheHandout()
     d.setCalculatorCount(3);
     Recorder r(d);
     connect(&d, &RangeDispatch::startCt, &d,
-            [&d](int c, bool, double, int, bool) { d.calcFinished(c); });
+        [&d](int c, bool, double, int, bool) { d.calcFinished(c); });
     d.startRange(range(0, 20, 1, 3), true);
     std::vector<int> expected(21);
     for (int i = 0; i <= 20; ++i)

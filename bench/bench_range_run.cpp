@@ -1,0 +1,283 @@
+// Range runs of the parallel calculators on a synthetic scan held in memory,
+// with 1 and with 2 calculators (slices per second, scaling efficiency, peak
+// memory of one calculator), and the writing of one CT image data file of a
+// 2048 x 2048 slice next to a QTextStream and an snprintf baseline.
+#include "ct/ct_calc2.h"
+#include "ct/range_dispatch.h"
+#include "ct/saving_data.h"
+#include "image/img_datas.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+#include <QtEndian>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Resident and peak resident memory of the process in bytes (Linux).
+void memoryNow(double &rss, double &hwm)
+{
+    rss = hwm = 0;
+    QFile f("/proc/self/status");
+    if (!f.open(QIODevice::ReadOnly))
+        return;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        const QList<QByteArray> parts = line.simplified().split(' ');
+        if (parts.size() >= 2 && parts[0] == "VmRSS:")
+            rss = parts[1].toDouble() * 1024;
+        if (parts.size() >= 2 && parts[0] == "VmHWM:")
+            hwm = parts[1].toDouble() * 1024;
+    }
+}
+
+// A scan of m projections, nDet pixels across a vertical axis at its middle
+// and `slices` image rows: a centred disk and an off-centre one per row.
+struct Scan {
+    QTemporaryDir dir;
+    ImgDatas stack;
+    int nDet;
+    int slices;
+    double cor;
+
+    Scan(int n, int m, int rows)
+        : nDet(n + 3)
+        , slices(rows)
+        , cor((n + 3) / 2)
+    {
+        const QByteArray comment
+            = QStringLiteral("Prop_ImageWidth=%1,Prop_ImageHeight=%2,BytesPerPixel=2")
+                  .arg(nDet)
+                  .arg(rows)
+                  .toLatin1();
+        QByteArray head(64, '\0');
+        head[0] = 'I';
+        head[1] = 'M';
+        qToLittleEndian<quint16>(quint16(comment.size()), head.data() + 2);
+        const double r = 0.4 * n, r2 = 0.1 * n;
+        for (int k = 0; k < m; ++k) {
+            const double c = std::cos(k * M_PI / m);
+            QByteArray body(qsizetype(nDet) * rows * 2, '\0');
+            for (int y = 0; y < rows; ++y)
+                for (int x = 0; x < nDet; ++x) {
+                    const double t = x - cor, t2 = t - 0.2 * n * c;
+                    double p = t * t < r * r ? 2e-3 * (1 + y) * std::sqrt(r * r - t * t) : 0;
+                    p += t2 * t2 < r2 * r2 ? 4e-3 * std::sqrt(r2 * r2 - t2 * t2) : 0;
+                    qToLittleEndian<quint16>(quint16(std::lround(60000 * std::exp(-p))),
+                        body.data() + 2 * (qsizetype(y) * nDet + x));
+                }
+            const QString path = dir.filePath(QString::asprintf("p%05d.img", k));
+            QFile f(path);
+            if (f.open(QIODevice::WriteOnly))
+                f.write(head + comment + body);
+            f.close();
+            stack.add(path);
+        }
+    }
+};
+
+Scan &scanFor(int n, int m, int rows)
+{
+    static std::map<int, std::unique_ptr<Scan>> scans;
+    auto &s = scans[n];
+    if (!s)
+        s = std::make_unique<Scan>(n, m, rows);
+    return *s;
+}
+
+// One range run over every row of the scan with `count` calculators, each in
+// a thread of its own; returns the wall time in seconds (negative on failure).
+double rangeRun(Scan &scan, int count)
+{
+    CtRunParams p;
+    p.calcCt2 = true;
+    p.autoExec = true;
+    p.rotAxIsV = true;
+    p.cor = scan.cor;
+    p.sliceFrom = 0;
+    p.sliceTo = scan.slices - 1;
+    p.sliceStep = 1;
+    p.threads = count;
+
+    std::vector<std::unique_ptr<QThread>> threads;
+    std::vector<CtCalc2 *> calcs;
+    RangeDispatch dispatch;
+    dispatch.setCalculatorCount(count);
+    for (int i = 0; i < count; ++i) {
+        threads.push_back(std::make_unique<QThread>());
+        auto *c = new CtCalc2;
+        c->setImgDatas(&scan.stack);
+        c->setRunParams(p);
+        c->moveToThread(threads.back().get());
+        QObject::connect(
+            c, &CtCalc2::calcFinished, &dispatch, [&dispatch, i] { dispatch.calcFinished(i); });
+        calcs.push_back(c);
+        threads.back()->start();
+    }
+    QObject::connect(&dispatch, &RangeDispatch::startCt, &dispatch,
+        [&calcs](int i, bool v, double cor, int slice, bool show) {
+            calcs[size_t(i)]->startCt(calcs[size_t(i)], v, cor, slice, show);
+        });
+    QEventLoop loop;
+    bool done = false;
+    QObject::connect(&dispatch, &RangeDispatch::finished, &loop, [&] {
+        done = true;
+        loop.quit();
+    });
+    QTimer::singleShot(600000, &loop, &QEventLoop::quit);
+    const auto t0 = std::chrono::steady_clock::now();
+    dispatch.startRange(p, false);
+    if (!done)
+        loop.exec();
+    const double secs
+        = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    for (size_t i = 0; i < calcs.size(); ++i) {
+        threads[i]->quit();
+        threads[i]->wait();
+        delete calcs[i];
+    }
+    return done ? secs : -1.0;
+}
+
+std::map<int, double> oneCalcRate; // slices per second with 1 calculator, by N
+
+void BM_RangeRun(benchmark::State &state)
+{
+    const int n = int(state.range(0)), m = int(state.range(1)), rows = int(state.range(2));
+    const int count = int(state.range(3));
+    Scan &scan = scanFor(n, m, rows);
+    double rss0, hwm0, rss1, hwm1;
+    memoryNow(rss0, hwm0);
+    double rate = 0;
+    for (auto _ : state) {
+        const double secs = rangeRun(scan, count);
+        if (secs <= 0) {
+            state.SkipWithError("range run did not finish");
+            return;
+        }
+        state.SetIterationTime(secs);
+        rate = rows / secs;
+    }
+    memoryNow(rss1, hwm1);
+    state.counters["slices_per_s"] = rate;
+    if (count == 1) {
+        oneCalcRate[n] = rate;
+        // The first run of a size: the rise of the peak is one calculator's memory.
+        state.counters["peak_MB_per_calc"] = std::max(0.0, hwm1 - std::max(rss0, hwm0)) / 1e6;
+    } else if (oneCalcRate.count(n)) {
+        state.counters["efficiency_pct"] = 100.0 * rate / (count * oneCalcRate[n]);
+    }
+    // Kernel, sinogram and grid of one calculator by their sizes: spectra
+    // (16 B) and filtered rows (8 B) per projection sample, an N x N grid, the
+    // two sinogram arrays (2 x 8 B per sample) and the result image.
+    const double w = n + 1;
+    state.counters["model_MB_per_calc"]
+        = (24.0 * m * n + 8.0 * n * n + 16.0 * m * w + 1.0 * n * n) / 1e6;
+}
+
+BENCHMARK(BM_RangeRun)
+    ->Args({ 1024, 720, 16, 1 })
+    ->Args({ 1024, 720, 16, 2 })
+    ->Args({ 2048, 1800, 4, 1 })
+    ->Args({ 2048, 1800, 4, 2 })
+    ->ArgNames({ "N", "M", "slices", "calcs" })
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+
+// A 2048 x 2048 result grid with values that need every number form.
+const std::vector<double> &grid2048()
+{
+    static std::vector<double> g = [] {
+        std::vector<double> v(size_t(2048) * 2048);
+        for (size_t i = 0; i < v.size(); ++i)
+            v[i] = std::sin(double(i) * 1e-3) * 12.5 + double(i % 7) * 1e-3;
+        return v;
+    }();
+    return g;
+}
+
+void BM_DataFileToChars(benchmark::State &state)
+{
+    const std::vector<double> &g = grid2048();
+    qsizetype bytes = 0;
+    for (auto _ : state) {
+        QByteArray text = makeCtImgData(g.data(), 2048, 0, 0, 2048, 2048, CtImgDataLimits());
+        bytes = text.size();
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.counters["MB"] = double(bytes) / 1e6;
+    state.SetBytesProcessed(state.iterations() * bytes);
+}
+BENCHMARK(BM_DataFileToChars)->Unit(benchmark::kMillisecond);
+
+// Baseline: the same lines through QTextStream with 6 significant digits.
+void BM_DataFileQTextStream(benchmark::State &state)
+{
+    const std::vector<double> &g = grid2048();
+    qsizetype bytes = 0;
+    for (auto _ : state) {
+        QByteArray text;
+        QTextStream out(&text);
+        out.setRealNumberPrecision(6);
+        out << "#VRLO-CTImg\n";
+        for (int z = 0; z < 2048; ++z)
+            for (int x = 0; x < 2048; ++x) {
+                const double v = g[size_t(z) * 2048 + x];
+                out << x << '\t' << z << '\t' << (10.0 + (v < -10 || v > 10 ? 0 : v)) << '\n';
+            }
+        out.flush();
+        bytes = text.size();
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.counters["MB"] = double(bytes) / 1e6;
+    state.SetBytesProcessed(state.iterations() * bytes);
+}
+BENCHMARK(BM_DataFileQTextStream)->Unit(benchmark::kMillisecond);
+
+// Baseline: snprintf with %d and %g into one buffer.
+void BM_DataFileSnprintf(benchmark::State &state)
+{
+    const std::vector<double> &g = grid2048();
+    qsizetype bytes = 0;
+    for (auto _ : state) {
+        QByteArray text;
+        text.reserve(qsizetype(2048) * 2048 * 20);
+        char line[64];
+        for (int z = 0; z < 2048; ++z)
+            for (int x = 0; x < 2048; ++x) {
+                const double v = g[size_t(z) * 2048 + x];
+                const int len = std::snprintf(
+                    line, sizeof line, "%d\t%d\t%g\n", x, z, 10.0 + (v < -10 || v > 10 ? 0 : v));
+                text.append(line, len);
+            }
+        bytes = text.size();
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.counters["MB"] = double(bytes) / 1e6;
+    state.SetBytesProcessed(state.iterations() * bytes);
+}
+BENCHMARK(BM_DataFileSnprintf)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

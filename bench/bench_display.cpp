@@ -20,10 +20,11 @@ const int side = 2048;
 QString writeItex(const QTemporaryDir &dir, int bytesPerPixel)
 {
     const QString path = dir.filePath(QStringLiteral("bench%1.img").arg(bytesPerPixel));
-    const QByteArray comment = QStringLiteral("Prop_ImageWidth=%1,Prop_ImageHeight=%1,BytesPerPixel=%2,")
-                                   .arg(side)
-                                   .arg(bytesPerPixel)
-                                   .toLatin1();
+    const QByteArray comment
+        = QStringLiteral("Prop_ImageWidth=%1,Prop_ImageHeight=%1,BytesPerPixel=%2,")
+              .arg(side)
+              .arg(bytesPerPixel)
+              .toLatin1();
     QByteArray header(64, '\0');
     header[0] = 'I';
     header[1] = 'M';
@@ -60,7 +61,11 @@ struct Fixture {
         }
         return img;
     }
-    Fixture() : img16(load(writeItex(dir, 2))), img32(load(writeItex(dir, 4))) {}
+    Fixture()
+        : img16(load(writeItex(dir, 2)))
+        , img32(load(writeItex(dir, 4)))
+    {
+    }
 };
 
 Fixture &fixture()

@@ -1,15 +1,18 @@
 #include "display/ch_coord.h"
 
-ChCoord::ChCoord(QObject *parent) : QObject(parent) {}
+ChCoord::ChCoord(QObject *parent)
+    : QObject(parent)
+{
+}
 
 void ChCoord::setPixelArea(double x0, double yBottom, double x1, double yTop)
 {
-    plotArea = Area{x0, x1, yBottom, yTop};
+    plotArea = Area { x0, x1, yBottom, yTop };
 }
 
 void ChCoord::setRange(double x0, double yBottom, double x1, double yTop)
 {
-    range = Area{x0, x1, yBottom, yTop};
+    range = Area { x0, x1, yBottom, yTop };
 }
 
 double ChCoord::pixelToDataX(double p) const
@@ -20,7 +23,8 @@ double ChCoord::pixelToDataX(double p) const
 double ChCoord::pixelToDataY(double p) const
 {
     return range.yBottom
-           + (p - plotArea.yBottom) * (range.yTop - range.yBottom) / (plotArea.yTop - plotArea.yBottom);
+        + (p - plotArea.yBottom) * (range.yTop - range.yBottom)
+        / (plotArea.yTop - plotArea.yBottom);
 }
 
 double ChCoord::dataToPixelX(double v) const
@@ -31,7 +35,7 @@ double ChCoord::dataToPixelX(double v) const
 double ChCoord::dataToPixelY(double v) const
 {
     return plotArea.yBottom
-           + (v - range.yBottom) * (plotArea.yTop - plotArea.yBottom) / (range.yTop - range.yBottom);
+        + (v - range.yBottom) * (plotArea.yTop - plotArea.yBottom) / (range.yTop - range.yBottom);
 }
 
 double ChCoord::dataLengthToPixelX(double d) const

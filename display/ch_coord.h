@@ -26,5 +26,5 @@ public:
     double dataLengthToPixelY(double d) const;
 
     Area plotArea; // widget pixels onto which the data range maps
-    Area range;    // data values at the area's left, right, bottom and top edges
+    Area range; // data values at the area's left, right, bottom and top edges
 };

@@ -2,7 +2,10 @@
 
 #include <QCloseEvent>
 
-ClosableBase::ClosableBase(QWidget *parent) : QFrame(parent) {}
+ClosableBase::ClosableBase(QWidget *parent)
+    : QFrame(parent)
+{
+}
 
 void ClosableBase::closeEvent(QCloseEvent *event)
 {

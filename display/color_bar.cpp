@@ -6,7 +6,9 @@
 #include <cmath>
 
 ColorBar::ColorBar(QWidget *parent)
-    : DispA(parent), uiHolder(new QFrame), ui(new Ui::CBarUI)
+    : DispA(parent)
+    , uiHolder(new QFrame)
+    , ui(new Ui::CBarUI)
 {
     ui->setupUi(uiHolder.get());
     connect(ui->CMinLE, &QLineEdit::editingFinished, this, &ColorBar::minVEdited);
@@ -35,15 +37,9 @@ void ColorBar::setMaxV(double v)
     ui->CMaxLE->setText(QString::number(v, 'g', 6));
 }
 
-bool ColorBar::isFixed() const
-{
-    return ui->CFix->isChecked();
-}
+bool ColorBar::isFixed() const { return ui->CFix->isChecked(); }
 
-QFrame *ColorBar::controlPanel() const
-{
-    return ui->CBarUIBase;
-}
+QFrame *ColorBar::controlPanel() const { return ui->CBarUIBase; }
 
 void ColorBar::draw1(QPainter *p)
 {
@@ -54,7 +50,7 @@ void ColorBar::draw1(QPainter *p)
 
     // Row i counts from the bottom; its level is the mapping of the fraction
     // i / h of the scale, so the ramp shows exactly what level() does.
-    const LevelMap ramp{0.0, 1.0, lo_, hi_};
+    const LevelMap ramp { 0.0, 1.0, lo_, hi_ };
     for (int i = 0; i < h; ++i) {
         const int l = ramp.level(double(i) / h);
         p->setPen(QColor(l, l, l));
@@ -70,17 +66,17 @@ void ColorBar::draw1(QPainter *p)
     p->setPen(QColor(0, 255, 192));
     const QFont f = font();
     const double cx = w / 2;
-    drawText.drawFitted(p, 90, DrawText::Box{cx, 50.0, 95.0, double(w)}, f,
-                        Qt::AlignLeft | Qt::AlignVCenter, true, QString::number(maxV_, 'g', 6), 10,
-                        false, QColor());
-    drawText.drawFitted(p, 90, DrawText::Box{cx, double(h - 50), 95.0, double(w)}, f,
-                        Qt::AlignRight | Qt::AlignVCenter, true, QString::number(minV_, 'g', 6),
-                        10, false, QColor());
+    drawText.drawFitted(p, 90, DrawText::Box { cx, 50.0, 95.0, double(w) }, f,
+        Qt::AlignLeft | Qt::AlignVCenter, true, QString::number(maxV_, 'g', 6), 10, false,
+        QColor());
+    drawText.drawFitted(p, 90, DrawText::Box { cx, double(h - 50), 95.0, double(w) }, f,
+        Qt::AlignRight | Qt::AlignVCenter, true, QString::number(minV_, 'g', 6), 10, false,
+        QColor());
     if (dragging_) {
         const double v = (maxV_ - minV_) * *active + minV_;
-        drawText.drawFitted(p, 90, DrawText::Box{cx, double(h / 2), 95.0, double(w)}, f,
-                            Qt::AlignRight | Qt::AlignVCenter, true, QString::number(v, 'g', 6),
-                            10, false, QColor());
+        drawText.drawFitted(p, 90, DrawText::Box { cx, double(h / 2), 95.0, double(w) }, f,
+            Qt::AlignRight | Qt::AlignVCenter, true, QString::number(v, 'g', 6), 10, false,
+            QColor());
     }
 }
 
@@ -139,7 +135,4 @@ void ColorBar::maxVEdited()
     emit newBar();
 }
 
-void ColorBar::setFixColorScale(bool f)
-{
-    ui->CFix->setChecked(f);
-}
+void ColorBar::setFixColorScale(bool f) { ui->CFix->setChecked(f); }

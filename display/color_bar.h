@@ -25,7 +25,7 @@ public:
     int level(double v) const { return levelMap().level(v); }
     // The mapping as a copyable value for code that must not touch the widget
     // (other threads, tight loops).
-    LevelMap levelMap() const { return LevelMap{minV_, maxV_, lo_, hi_}; }
+    LevelMap levelMap() const { return LevelMap { minV_, maxV_, lo_, hi_ }; }
 
     // Set a limit and show it in its field; no newBar().
     void setMinV(double v);

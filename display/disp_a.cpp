@@ -4,7 +4,8 @@
 #include <QPainter>
 #include <QWheelEvent>
 
-DispA::DispA(QWidget *parent) : QFrame(parent)
+DispA::DispA(QWidget *parent)
+    : QFrame(parent)
 {
     setFrameShape(QFrame::StyledPanel);
     setMouseTracking(true);

@@ -3,7 +3,9 @@
 #include "display/disp_a.h"
 #include "ui_disp_a_w_layout.h"
 
-DispAWLayout::DispAWLayout(QWidget *parent) : QFrame(parent), ui(new Ui::DispAWLayout)
+DispAWLayout::DispAWLayout(QWidget *parent)
+    : QFrame(parent)
+    , ui(new Ui::DispAWLayout)
 {
     ui->setupUi(this);
     DispA *a = ui->dispA;
@@ -19,12 +21,6 @@ DispAWLayout::DispAWLayout(QWidget *parent) : QFrame(parent), ui(new Ui::DispAWL
 
 DispAWLayout::~DispAWLayout() = default;
 
-DispA *DispAWLayout::dispA() const
-{
-    return ui->dispA;
-}
+DispA *DispAWLayout::dispA() const { return ui->dispA; }
 
-QGridLayout *DispAWLayout::gridLayout() const
-{
-    return ui->gridLayout;
-}
+QGridLayout *DispAWLayout::gridLayout() const { return ui->gridLayout; }

@@ -3,10 +3,13 @@
 #include <QPainter>
 #include <cmath>
 
-DrawText::DrawText(QObject *parent) : QObject(parent) {}
+DrawText::DrawText(QObject *parent)
+    : QObject(parent)
+{
+}
 
-double DrawText::fittedPointSize(const QSizeF &measured, double length, double thickness,
-                                 double maxPointSize)
+double DrawText::fittedPointSize(
+    const QSizeF &measured, double length, double thickness, double maxPointSize)
 {
     const double kw = measured.width() == 0 ? 1.0 : length / measured.width();
     const double kh = measured.height() == 0 ? 1.0 : thickness / measured.height();
@@ -17,8 +20,8 @@ double DrawText::fittedPointSize(const QSizeF &measured, double length, double t
 }
 
 QRectF DrawText::drawFitted(QPainter *painter, double angle, const Box &box, const QFont &font,
-                            int flags, bool fit, const QString &text, double maxPointSize,
-                            bool fill, const QColor &fillColour)
+    int flags, bool fit, const QString &text, double maxPointSize, bool fill,
+    const QColor &fillColour)
 {
     const double length = std::fabs(box.length);
     const double thickness = std::fabs(box.thickness);

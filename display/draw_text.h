@@ -27,11 +27,10 @@ public:
     // Returns the text's bounding rectangle measured at 10 points (empty
     // without `fit`).
     QRectF drawFitted(QPainter *painter, double angle, const Box &box, const QFont &font, int flags,
-                      bool fit, const QString &text, double maxPointSize, bool fill,
-                      const QColor &fillColour);
+        bool fit, const QString &text, double maxPointSize, bool fill, const QColor &fillColour);
 
     // Point size drawFitted uses for a text that measures `measured` at 10
     // points in a box of `length` by `thickness`.
-    static double fittedPointSize(const QSizeF &measured, double length, double thickness,
-                                  double maxPointSize);
+    static double fittedPointSize(
+        const QSizeF &measured, double length, double thickness, double maxPointSize);
 };

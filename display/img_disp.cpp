@@ -19,7 +19,9 @@ int truncToInt(double v)
 } // namespace
 
 ImgDisp::ImgDisp(QWidget *parent)
-    : DispAWLayout(parent), mouse(dispA()->mouse()), coord(dispA()->coord())
+    : DispAWLayout(parent)
+    , mouse(dispA()->mouse())
+    , coord(dispA()->coord())
 {
     connect(this, &DispAWLayout::wheelMoved0, this, &ImgDisp::onWheelMoved);
     connect(this, &DispAWLayout::mouseMoved0, this, &ImgDisp::onMouseMoved);
@@ -71,8 +73,8 @@ void ImgDisp::onMouseMoved()
         return;
     if (mouse.pressButton == Qt::LeftButton && MouseC::noModifierKeys(mouse.pressModifiers)) {
         // The image follows the mouse.
-        view_.translate(coord.pixelToDataX(mouse.prevPos.x()) - x,
-                        coord.pixelToDataY(mouse.prevPos.y()) - y);
+        view_.translate(
+            coord.pixelToDataX(mouse.prevPos.x()) - x, coord.pixelToDataY(mouse.prevPos.y()) - y);
         setRangeFromView();
         emit newS(view_);
     }
@@ -90,7 +92,8 @@ void ImgDisp::onMouseReleased()
     const MouseC::MStat s = mouse.pressStat();
     if (s == MouseC::Left || s == MouseC::Right) {
         setRangeFromView();
-        emit selectedAPoint(coord.pixelToDataX(mouse.pos.x()), coord.pixelToDataY(mouse.pos.y()), s);
+        emit selectedAPoint(
+            coord.pixelToDataX(mouse.pos.x()), coord.pixelToDataY(mouse.pos.y()), s);
     }
     dispA()->update();
 }
@@ -128,7 +131,7 @@ void ImgDisp::resetScale()
 void ImgDisp::saveImage(QString fname)
 {
     const QRect part(truncToInt(view_.x()), truncToInt(view_.y()), truncToInt(view_.width()),
-                     truncToInt(view_.height()));
+        truncToInt(view_.height()));
     const QImage cut = image_.copy(part);
     if (cut.isNull() || !cut.save(fname))
         qDebug() << "Can not save image" << fname;

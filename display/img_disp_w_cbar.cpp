@@ -4,7 +4,8 @@
 
 #include <QGridLayout>
 
-ImgDispWCBar::ImgDispWCBar(QWidget *parent) : ImgDisp(parent)
+ImgDispWCBar::ImgDispWCBar(QWidget *parent)
+    : ImgDisp(parent)
 {
     setObjectName(QStringLiteral("ImgDispWCBar"));
     resize(80, 626);

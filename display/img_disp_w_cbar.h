@@ -23,6 +23,6 @@ protected:
     QGridLayout *lowerLayout() const { return lower; }
 
 private:
-    ColorBar *cBar;      // child widget "CBar"
-    QGridLayout *lower;  // owned by the frame's grid
+    ColorBar *cBar; // child widget "CBar"
+    QGridLayout *lower; // owned by the frame's grid
 };

@@ -5,7 +5,9 @@
 #include <QGridLayout>
 
 ImgDispWPV::ImgDispWPV(QWidget *parent)
-    : ImgDispWCBar(parent), uiHolder(new QFrame), ui(new Ui::ImgDispWPV)
+    : ImgDispWCBar(parent)
+    , uiHolder(new QFrame)
+    , ui(new Ui::ImgDispWPV)
 {
     ui->setupUi(uiHolder.get());
     setObjectName(QStringLiteral("ImgDispWPV"));
@@ -20,10 +22,7 @@ ImgDispWPV::ImgDispWPV(QWidget *parent)
 
 ImgDispWPV::~ImgDispWPV() = default;
 
-QFrame *ImgDispWPV::pvFrame() const
-{
-    return ui->PVFrame;
-}
+QFrame *ImgDispWPV::pvFrame() const { return ui->PVFrame; }
 
 void ImgDispWPV::noticedNewPos(int ix, int iy)
 {
@@ -32,7 +31,4 @@ void ImgDispWPV::noticedNewPos(int ix, int iy)
     emit newPosInvY(ix, iy);
 }
 
-void ImgDispWPV::setVal(double v)
-{
-    ui->Val->setText(QString::number(v, 'g', 6));
-}
+void ImgDispWPV::setVal(double v) { ui->Val->setText(QString::number(v, 'g', 6)); }

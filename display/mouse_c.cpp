@@ -10,16 +10,19 @@ QPoint truncatedPos(const QMouseEvent *event)
 }
 } // namespace
 
-MouseC::MouseC(QObject *parent) : QObject(parent) {}
+MouseC::MouseC(QObject *parent)
+    : QObject(parent)
+{
+}
 
 MouseC::MStat MouseC::mStat(Qt::MouseButton button, Qt::KeyboardModifiers modifiers)
 {
     // Indexed by Shift | Ctrl << 1 | Alt << 2; the codes order the key
     // combinations by how many keys are held.
-    static const int byKeys[8] = {0, 1, 2, 4, 3, 5, 6, 7};
+    static const int byKeys[8] = { 0, 1, 2, 4, 3, 5, 6, 7 };
     const int keys = (modifiers.testFlag(Qt::ShiftModifier) ? 1 : 0)
-                     | (modifiers.testFlag(Qt::ControlModifier) ? 2 : 0)
-                     | (modifiers.testFlag(Qt::AltModifier) ? 4 : 0);
+        | (modifiers.testFlag(Qt::ControlModifier) ? 2 : 0)
+        | (modifiers.testFlag(Qt::AltModifier) ? 4 : 0);
     if (button == Qt::LeftButton)
         return MStat(byKeys[keys]);
     if (button == Qt::RightButton)

@@ -4,7 +4,9 @@
 #include "ui_pop_dock_base.h"
 
 PopDockBase::PopDockBase(QWidget *parent)
-    : QFrame(parent), ui(new Ui::PopDockBase), popWin(new ClosableBase)
+    : QFrame(parent)
+    , ui(new Ui::PopDockBase)
+    , popWin(new ClosableBase)
 {
     ui->setupUi(this);
     popGrid = new QGridLayout(popWin.get());
@@ -15,10 +17,7 @@ PopDockBase::PopDockBase(QWidget *parent)
 
 PopDockBase::~PopDockBase() = default;
 
-QGridLayout *PopDockBase::dockLayout() const
-{
-    return ui->Layout;
-}
+QGridLayout *PopDockBase::dockLayout() const { return ui->Layout; }
 
 void PopDockBase::popDock()
 {

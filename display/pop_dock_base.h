@@ -21,7 +21,7 @@ public:
     // dockLayout() once.
     void setContent(QWidget *w) { content = w; }
     QWidget *contentWidget() const { return content; }
-    QGridLayout *dockLayout() const;   // "Layout"
+    QGridLayout *dockLayout() const; // "Layout"
     ClosableBase *popWindow() const { return popWin.get(); }
     QGridLayout *popLayout() const { return popGrid; }
 

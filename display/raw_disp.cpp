@@ -1,3 +1,6 @@
 #include "display/raw_disp.h"
 
-RawDisp::RawDisp(QWidget *parent) : ImgDispWPV(parent) {}
+RawDisp::RawDisp(QWidget *parent)
+    : ImgDispWPV(parent)
+{
+}

@@ -106,8 +106,8 @@ void ColorBarTest::crossedHandlesInvert()
 {
     ColorBar bar;
     bar.resize(30, barH);
-    drag(bar, 2, 150);   // hi = 0.25
-    drag(bar, 198, 50);  // lo = 0.75, above hi
+    drag(bar, 2, 150); // hi = 0.25
+    drag(bar, 198, 50); // lo = 0.75, above hi
     QCOMPARE(bar.hi(), 0.25);
     QCOMPARE(bar.lo(), 0.75);
     // High values turn dark, low values light.
@@ -123,12 +123,12 @@ void ColorBarTest::handlesBeyondTheEnds()
     bar.resize(30, barH);
     bar.setMinV(100);
     bar.setMaxV(300);
-    drag(bar, 1, -100);  // above the bar: hi = 1.5
+    drag(bar, 1, -100); // above the bar: hi = 1.5
     drag(bar, 199, 300); // below the bar: lo = -0.5
     QCOMPARE(bar.hi(), 1.5);
     QCOMPARE(bar.lo(), -0.5);
     // The ramp is compressed, not clamped: the scale's ends are mid-greys.
-    QCOMPARE(bar.level(100), 64);  // (0 + 0.5) * 256 / 2
+    QCOMPARE(bar.level(100), 64); // (0 + 0.5) * 256 / 2
     QCOMPARE(bar.level(300), 192); // (1 + 0.5) * 256 / 2
     QCOMPARE(bar.level(200), 128);
 }
@@ -252,18 +252,19 @@ void ColorBarTest::paintsRampAndHandles()
     const QImage shot = bar.grab().toImage();
     QCOMPARE(shot.height(), h);
     // Rows count from the bottom: row y shows the level of (h - 1 - y) / h.
-    const LevelMap ramp{0, 1, bar.lo(), bar.hi()};
-    for (int y : {150, 200, 250, 300, 310}) {
+    const LevelMap ramp { 0, 1, bar.lo(), bar.hi() };
+    for (int y : { 150, 200, 250, 300, 310 }) {
         const int l = ramp.level(double(h - 1 - y) / h);
         QCOMPARE(shot.pixelColor(0, y), QColor(l, l, l));
     }
-    QCOMPARE(shot.pixelColor(1, 99), QColor(255, 255, 255));  // at and above hi: white
-    QCOMPARE(shot.pixelColor(1, 100), QColor(0, 192, 255));   // upper handle
+    QCOMPARE(shot.pixelColor(1, 99), QColor(255, 255, 255)); // at and above hi: white
+    QCOMPARE(shot.pixelColor(1, 100), QColor(0, 192, 255)); // upper handle
     // The label colour appears only where the labels are.
     bool labelTop = false;
     for (int y = 3; y < 98; ++y)
         for (int x = 0; x < 30; ++x)
-            labelTop = labelTop || shot.pixelColor(x, y).green() > shot.pixelColor(x, y).red() + 100;
+            labelTop
+                = labelTop || shot.pixelColor(x, y).green() > shot.pixelColor(x, y).red() + 100;
     QVERIFY(labelTop);
 }
 

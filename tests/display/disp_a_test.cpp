@@ -39,9 +39,9 @@ void DispATest::mStat_data()
         const char *name;
         Qt::KeyboardModifiers m;
         int left;
-    } rows[] = {{"none", Qt::NoModifier, 0}, {"shift", S, 1},         {"ctrl", C, 2},
-                {"alt", A, 3},               {"shift+ctrl", S | C, 4}, {"shift+alt", S | A, 5},
-                {"ctrl+alt", C | A, 6},      {"all", S | C | A, 7}};
+    } rows[] = { { "none", Qt::NoModifier, 0 }, { "shift", S, 1 }, { "ctrl", C, 2 },
+        { "alt", A, 3 }, { "shift+ctrl", S | C, 4 }, { "shift+alt", S | A, 5 },
+        { "ctrl+alt", C | A, 6 }, { "all", S | C | A, 7 } };
     for (const auto &r : rows) {
         QTest::addRow("left %s", r.name) << int(Qt::LeftButton) << int(r.m) << r.left;
         QTest::addRow("right %s", r.name) << int(Qt::RightButton) << int(r.m) << r.left + 8;
@@ -49,8 +49,8 @@ void DispATest::mStat_data()
     }
     // Keys other than Shift, Ctrl and Alt are not looked at.
     QTest::addRow("left meta") << int(Qt::LeftButton) << int(Qt::MetaModifier) << 0;
-    QTest::addRow("right keypad+ctrl") << int(Qt::RightButton)
-                                       << int(Qt::KeypadModifier | Qt::ControlModifier) << 10;
+    QTest::addRow("right keypad+ctrl")
+        << int(Qt::RightButton) << int(Qt::KeypadModifier | Qt::ControlModifier) << 10;
     QTest::addRow("no button") << int(Qt::NoButton) << 0 << 16;
 }
 
@@ -124,7 +124,7 @@ void DispATest::doubleClickKeepsPos()
     move(&a, QPointF(10, 10));
     QSignalSpy dc(&a, &DispA::mouseDoubleClicked0);
     send(&a, QEvent::MouseButtonDblClick, QPointF(70, 80), Qt::LeftButton, Qt::LeftButton,
-         Qt::ControlModifier);
+        Qt::ControlModifier);
     QCOMPARE(dc.count(), 1);
     QCOMPARE(a.mouse().dClickPos, QPoint(70, 80));
     QCOMPARE(a.mouse().dClickButton, Qt::LeftButton);
@@ -166,7 +166,7 @@ void DispATest::sidewaysWheelIsIgnored()
     wheel(&a, QPointF(50, 50), -120);
     QSignalSpy spy(&a, &DispA::wheelMoved0);
     QWheelEvent e(QPointF(50, 50), a.mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(120, 0),
-                  Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(&a, &e);
     QCOMPARE(spy.count(), 0);
     QCOMPARE(a.wheelSteps(), -1.0);
@@ -179,15 +179,21 @@ void DispATest::paintLayersInOrder()
     a.resize(64, 48);
     QStringList order;
     QPainter *seen[3] = {};
-    connect(&a, &DispA::drawImage0, [&](QPainter *p) { order << "0"; seen[0] = p; });
+    connect(&a, &DispA::drawImage0, [&](QPainter *p) {
+        order << "0";
+        seen[0] = p;
+    });
     connect(&a, &DispA::drawImage1, [&](QPainter *p) {
         order << "1";
         seen[1] = p;
         p->fillRect(QRect(0, 0, 10, 10), Qt::black);
     });
-    connect(&a, &DispA::drawImage2, [&](QPainter *p) { order << "2"; seen[2] = p; });
+    connect(&a, &DispA::drawImage2, [&](QPainter *p) {
+        order << "2";
+        seen[2] = p;
+    });
     const QImage shot = a.grab().toImage();
-    QCOMPARE(order, QStringList({"0", "1", "2"}));
+    QCOMPARE(order, QStringList({ "0", "1", "2" }));
     QVERIFY(seen[0] && seen[0] == seen[1] && seen[1] == seen[2]);
     // White background under the layers, and the pixel area set at the paint.
     QCOMPARE(shot.pixelColor(40, 40), QColor(Qt::white));

@@ -49,9 +49,8 @@ void DrawTextTest::drawsInsideRotatedBox()
     QPainter p(&img);
     p.setPen(Qt::black);
     DrawText dt;
-    const QRectF m = dt.drawFitted(&p, 90, DrawText::Box{20, 100, -95, 30}, QFont(),
-                                   Qt::AlignCenter, true, QStringLiteral("12345.6"), 10, true,
-                                   QColor(255, 0, 0));
+    const QRectF m = dt.drawFitted(&p, 90, DrawText::Box { 20, 100, -95, 30 }, QFont(),
+        Qt::AlignCenter, true, QStringLiteral("12345.6"), 10, true, QColor(255, 0, 0));
     p.end();
     QVERIFY(m.width() > 0 && m.height() > 0);
     int painted = 0;
@@ -63,14 +62,14 @@ void DrawTextTest::drawsInsideRotatedBox()
                 continue;
             // Allow one pixel of antialiasing around the box.
             QVERIFY2(x >= 4 && x <= 36 && y >= 51 && y <= 149,
-                     qPrintable(QString("pixel at %1,%2").arg(x).arg(y)));
+                qPrintable(QString("pixel at %1,%2").arg(x).arg(y)));
             ++painted;
             if (c.red() < 100)
                 ++dark;
         }
     }
     QVERIFY(painted >= 30 * 94); // the fill covers the box (negative length normalised)
-    QVERIFY(dark > 0);      // and the text was drawn on it
+    QVERIFY(dark > 0); // and the text was drawn on it
     // The painter's state is back as it was.
     QPainter q(&img);
     QVERIFY(q.transform().isIdentity());
@@ -84,8 +83,8 @@ void DrawTextTest::withoutFitReturnsEmpty()
     DrawText dt;
     QFont big;
     big.setPointSize(30);
-    const QRectF m = dt.drawFitted(&p, 0, DrawText::Box{25, 25, 40, 20}, big, Qt::AlignLeft, false,
-                                   QStringLiteral("x"), 0, false, QColor());
+    const QRectF m = dt.drawFitted(&p, 0, DrawText::Box { 25, 25, 40, 20 }, big, Qt::AlignLeft,
+        false, QStringLiteral("x"), 0, false, QColor());
     QVERIFY(m.isEmpty());
     QCOMPARE(p.font(), before);
     QVERIFY(p.transform().isIdentity());

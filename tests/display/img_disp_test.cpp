@@ -123,8 +123,8 @@ void ImgDispTest::wheelZoomsAboutTheMouse()
     QCOMPARE(s.area()->size(), QSize(512, 512));
     QSignalSpy spy(&s.disp, &ImgDisp::newS);
     move(s.area(), mousePos);
-    const QPointF before(s.area()->coord().pixelToDataX(mousePos.x()),
-                         s.area()->coord().pixelToDataY(mousePos.y()));
+    const QPointF before(
+        s.area()->coord().pixelToDataX(mousePos.x()), s.area()->coord().pixelToDataY(mousePos.y()));
     QCOMPARE(before, mousePos); // the view is the whole image, one image pixel per area pixel
     wheel(s.area(), mousePos, delta);
     const QRectF v = s.disp.view();
@@ -183,7 +183,7 @@ void ImgDispTest::modifiedDragDoesNotPan()
     QSignalSpy ns(&s.disp, &ImgDisp::newS);
     QSignalSpy picked(&s.disp, &ImgDisp::selectedAPoint);
     QSignalSpy pos(&s.disp, &ImgDisp::newPos);
-    for (auto mods : {Qt::ShiftModifier, Qt::ControlModifier}) {
+    for (auto mods : { Qt::ShiftModifier, Qt::ControlModifier }) {
         press(s.area(), QPointF(100, 100), Qt::LeftButton, mods);
         move(s.area(), QPointF(150, 120), Qt::LeftButton, mods);
         release(s.area(), QPointF(150, 120), Qt::LeftButton, mods);

@@ -6,10 +6,10 @@
 
 #include <QFile>
 #include <QImage>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QRegularExpression>
 #include <QtEndian>
 #include <functional>
 #include <memory>
@@ -18,10 +18,11 @@ namespace {
 // Writes a 16-bit ITEX file with pixel (x, y) = f(x, y).
 bool writeItex(const QString &path, int w, int h, const std::function<quint16(int, int)> &f)
 {
-    const QByteArray comment = QStringLiteral("Prop_ImageWidth=%1,Prop_ImageHeight=%2,BytesPerPixel=2,")
-                                   .arg(w)
-                                   .arg(h)
-                                   .toLatin1();
+    const QByteArray comment
+        = QStringLiteral("Prop_ImageWidth=%1,Prop_ImageHeight=%2,BytesPerPixel=2,")
+              .arg(w)
+              .arg(h)
+              .toLatin1();
     QByteArray header(64, '\0');
     header[0] = 'I';
     header[1] = 'M';
@@ -103,7 +104,7 @@ void ToImageTest::fixedBarKeepsItsLimits()
     QCOMPARE(bar.minV(), 1100.0);
     QCOMPARE(bar.maxV(), 1300.0);
     QCOMPARE(spy.count(), 0);
-    QCOMPARE(int(out.constScanLine(0)[6]), 0);   // 1060, below the scale
+    QCOMPARE(int(out.constScanLine(0)[6]), 0); // 1060, below the scale
     QCOMPARE(int(out.constScanLine(4)[0]), 255); // 1400, above it
     QCOMPARE(int(out.constScanLine(2)[0]), 128); // 1200, the middle
 }

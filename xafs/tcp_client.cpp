@@ -136,7 +136,11 @@ void TcpClient::readyRead()
                 if (lf) {
                     const QByteArray line = receiveBuffer;
                     receiveBuffer.clear();
-                    qDebug() << "rec:" << line;
+                    // A long line is shown by its start only; the log is for people.
+                    if (line.size() > 200)
+                        qDebug() << "rec:" << line.left(200) << "..." << line.size() << "bytes";
+                    else
+                        qDebug() << "rec:" << line;
                     if (!line.isEmpty())
                         emit receiveAnMsg(line);
                     // A receiver may have dropped the link meanwhile.

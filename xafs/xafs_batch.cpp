@@ -17,6 +17,13 @@ qint64 XafsBatch::totalElapsedMs() const
     return timer.isValid() ? timer.elapsed() : 0;
 }
 
+double XafsBatch::deltaSeconds(qlonglong dEtMs)
+{
+    // Integer division keeps 1999 ms at 1.9 s; a negative interval (clock
+    // not started) shows as 0.
+    return dEtMs <= 0 ? 0.0 : double(dEtMs / 100) / 10.0;
+}
+
 void XafsBatch::stageMessage(const QString &msg)
 {
     const qlonglong d = stageDelta();

@@ -26,6 +26,11 @@ public:
     // Milliseconds since the walk was started, 0 before the first walk.
     qint64 totalElapsedMs() const;
 
+    // For the progress fields: a stage interval in seconds rounded down to
+    // tenths, and the whole seconds of the walk so far.
+    static double deltaSeconds(qlonglong dEtMs);
+    qint64 totalSeconds() const { return totalElapsedMs() / 1000; }
+
 signals:
     void stage(QString msg, qlonglong dEt);
     void starting();

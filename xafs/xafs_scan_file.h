@@ -34,5 +34,5 @@ public:
 
     // Upper bound of a scan file we are willing to read; real scans are a few
     // hundred kB, so anything far larger is not a scan file.
-    static constexpr qint64 maxFileSize = 256LL * 1024 * 1024;
+    static constexpr qint64 maxFileSize = 64LL * 1024 * 1024;
 };

@@ -134,6 +134,7 @@ private slots:
     void secondPressStops();
     void idleIgnoresCompletions();
     void walkCanBeRepeated();
+    void progressSeconds();
 
 private:
     bool runWalk(int timeoutMs = 5000);
@@ -292,6 +293,16 @@ void XafsBatchTest::walkCanBeRepeated()
     // The clock restarts with every walk.
     QVERIFY(body->deltas.first() < 1000);
     QCOMPARE(body->startingCount, 2);
+}
+
+void XafsBatchTest::progressSeconds()
+{
+    QCOMPARE(XafsBatch::deltaSeconds(0), 0.0);
+    QCOMPARE(XafsBatch::deltaSeconds(99), 0.0);
+    QCOMPARE(XafsBatch::deltaSeconds(1999), 1.9);
+    QCOMPARE(XafsBatch::deltaSeconds(61234), 61.2);
+    QCOMPARE(XafsBatch::deltaSeconds(-5), 0.0);
+    QCOMPARE(batch->totalSeconds(), 0);
 }
 
 VORLO_TEST(XafsBatchTest)

@@ -230,6 +230,8 @@ const unsigned char *ImgData::pixels() const { return block_ ? block_->data() : 
 
 bool ImgData::hasPixels() const { return block_ != nullptr; }
 
+bool ImgData::pixelsMapped() const { return block_ && block_->isMapped(); }
+
 double *ImgData::rowFromPixels(int i, double *buffer) const
 {
     const std::size_t b = std::size_t(bytesOf(format_));

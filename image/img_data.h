@@ -88,6 +88,9 @@ public:
 
     // Storage of the pixels (None before load or for an image without pixels).
     PixelFormat pixelFormat() const { return format_; }
+    // True when the pixels are the file's own pages mapped into memory (no
+    // private copy); false when copied or decoded, or read from the file.
+    bool pixelsMapped() const;
 
 protected:
     ImgData();

@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <tiffio.h>
 
 namespace {
@@ -147,6 +148,33 @@ bool readTiles(TIFF *tif, unsigned char *dst, int bytes, quint32 width, quint32 
     return true;
 }
 
+// Uncompressed strips in host byte order that follow each other without a gap
+// are the pixel block itself: map them instead of copying, like ITEX pixels.
+std::unique_ptr<PixelBlock> mapPlainStrips(
+    TIFF *tif, const QString &path, quint16 compression, std::size_t rowBytes, quint32 height)
+{
+    if (compression != COMPRESSION_NONE || TIFFIsTiled(tif) || TIFFIsByteSwapped(tif))
+        return nullptr;
+    quint32 rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    rowsPerStrip = std::clamp<quint32>(rowsPerStrip, 1, height);
+    const quint32 strips = (height + rowsPerStrip - 1) / rowsPerStrip;
+    if (TIFFNumberOfStrips(tif) < strips)
+        return nullptr;
+    const quint64 stripBytes = quint64(rowBytes) * rowsPerStrip;
+    const quint64 total = quint64(rowBytes) * height;
+    const quint64 first = TIFFGetStrileOffset(tif, 0);
+    for (quint32 s = 0; s < strips; ++s) {
+        const quint64 want = std::min<quint64>(stripBytes, total - quint64(s) * stripBytes);
+        if (TIFFGetStrileOffset(tif, s) != first + quint64(s) * stripBytes
+            || TIFFGetStrileByteCount(tif, s) < want)
+            return nullptr;
+    }
+    if (first == 0 || first > quint64(std::numeric_limits<qint64>::max()) - total)
+        return nullptr;
+    return PixelBlock::mapFile(path, qint64(first), qint64(total));
+}
+
 } // namespace
 
 ImgDataTiff::ImgDataTiff() { init(); }
@@ -204,7 +232,8 @@ bool ImgDataTiff::readProps(const QString &path, int &width, int &height)
 
 bool ImgDataTiff::open()
 {
-    // TIFF pixels are always decoded into memory, whatever keepInMemory says.
+    // TIFF pixels are always held in memory, whatever keepInMemory says:
+    // mapped when the file holds them plainly, decoded otherwise.
     TiffFile file(fileName());
     if (!file.tif) {
         qDebug() << "Can not open TIFF file" << fileName();
@@ -218,6 +247,10 @@ bool ImgDataTiff::open()
     }
     const int bytes = bytesOf(format);
     const std::size_t rowBytes = std::size_t(width()) * std::size_t(bytes);
+    if (auto mapped = mapPlainStrips(file.tif, fileName(), t.compression, rowBytes, t.height)) {
+        setPixels(std::move(mapped), format);
+        return true;
+    }
     auto block = PixelBlock::allocate(rowBytes * std::size_t(height()));
     if (!block) {
         qDebug() << "Not enough memory for TIFF image" << fileName();

@@ -243,6 +243,7 @@ void TestItexPixels::rowsAndColumns()
     auto img = loadItex(path, inMemory);
     QVERIFY(img->ready());
     QCOMPARE(img->pixelFormat(), bytesPerPixel == 2 ? PixelFormat::U16 : PixelFormat::U32);
+    QCOMPARE(img->pixelsMapped(), inMemory);
 
     std::vector<double> row(w + 1, -1.0);
     for (int y = 0; y < h; ++y) {

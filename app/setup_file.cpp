@@ -4,6 +4,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QTextStream>
 
@@ -46,6 +47,12 @@ SetupFile::Item SetupFile::Item::real(const QString &key, double v)
 SetupFile::Item SetupFile::Item::text(const QString &key, const QString &v)
 {
     return Item { key, { v } };
+}
+
+SetupFile::Item SetupFile::Item::dirAndSuffix(const QString &key, const QString &firstFile)
+{
+    const QFileInfo fi(firstFile);
+    return Item { key, { fi.absolutePath(), QStringLiteral("*.") + fi.suffix() } };
 }
 
 QStringList SetupFile::sectionTitles()

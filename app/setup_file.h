@@ -27,6 +27,9 @@ public:
         static Item integer(const QString &key, int v); // decimal
         static Item real(const QString &key, double v); // 6 significant digits
         static Item text(const QString &key, const QString &v); // unchanged
+        // The absolute directory of a file and "*." with its suffix: the
+        // files of a set written as the directory and pattern they came from.
+        static Item dirAndSuffix(const QString &key, const QString &firstFile);
     };
 
     struct Section {

@@ -1,5 +1,6 @@
 #include "app/setup_file.h"
 #include "tests/test_registry.h"
+#include "util/text_util.h"
 
 #include <QDir>
 #include <QFile>
@@ -59,6 +60,7 @@ private slots:
     void keyColumn();
     void layout();
     void roundTrip();
+    void filesLine();
     void failures();
 
 private:
@@ -187,6 +189,19 @@ void TestSetupFile::roundTrip()
     QCOMPARE(find("i0_load").text(), QString("D:/my scan/i0 0001.img"));
     QCOMPARE(find("seq_exec_dir").text(), QString::fromUtf8("D:/測定 データ"));
     QCOMPARE(find("bg_load").text(), QString());
+}
+
+void TestSetupFile::filesLine()
+{
+    // Removing the # from the comment line gives a load command for the set.
+    const QString scanDir = tmp.filePath("my scan");
+    const Item item = Item::dirAndSuffix("#images_load", scanDir + "/a0001.img");
+    QCOMPARE(item.values, QStringList({ scanDir, "*.img" }));
+    const QString line = SetupFile::formatLine(item);
+    QCOMPARE(line, padRight("#images_load", 25) + "\"" + scanDir + "\" *.img");
+    const BatchCmd load(line.mid(1));
+    QCOMPARE(load.cmd, QString("images_load"));
+    QCOMPARE(load.args, QStringList({ scanDir, "*.img" }));
 }
 
 void TestSetupFile::failures()

@@ -60,8 +60,9 @@ QString removeComment(const QString &line)
 
 bool isBlankLine(const QString &line) { return removeComment(line).simplified().isEmpty(); }
 
-QString takeFirstItem(const QString &line, QString &item)
+QString takeFirstItem(const QString &lineIn, QString &item)
 {
+    const QString line = lineIn; // a shallow copy: item may be the same string
     item.clear();
     const qsizetype s = findNonSpace(line, 0);
     if (s < 0)

@@ -126,6 +126,11 @@ void TestTextUtil::takeFirstItemWalksALine()
             items << item;
     } while (!item.isEmpty());
     QCOMPARE(items, QStringList({ "auto_save_image_path", "D:/my data", "tail" }));
+
+    // Taking the item into the line it comes from.
+    QString same = "first second";
+    QCOMPARE(::takeFirstItem(same, same), QString(" second"));
+    QCOMPARE(same, QString("first"));
 }
 
 void TestTextUtil::itemsAfterKey_data()

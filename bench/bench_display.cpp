@@ -2,6 +2,8 @@
 // program's toImage next to the straightforward per-pixel loop
 // (row() + level() + QImage::setPixel) as the baseline.
 #include "display/color_bar.h"
+#include "display/disp_a.h"
+#include "display/img_disp.h"
 #include "image/img_data.h"
 
 #include <QApplication>
@@ -122,10 +124,37 @@ void BM_PerPixelSetPixel(benchmark::State &state)
     }
     state.SetItemsProcessed(state.iterations() * side * side);
 }
+// One repaint of a 512 x 512 display showing the whole 2048 x 2048 picture,
+// as happens on every mouse move over the image.
+void BM_PaintDisplay(benchmark::State &state)
+{
+    ImgData *img = image(2);
+    if (!img) {
+        state.SkipWithError("image did not load");
+        return;
+    }
+    ColorBar bar;
+    ImgDisp disp;
+    disp.resize(512, 512);
+    disp.show();
+    QApplication::processEvents();
+    if (disp.dispA()->size() != QSize(512, 512)) {
+        state.SkipWithError("display not laid out");
+        return;
+    }
+    img->toImage(disp.image(), bar);
+    disp.newImage();
+    QImage target(512, 512, QImage::Format_ARGB32_Premultiplied);
+    for (auto _ : state) {
+        disp.dispA()->render(&target);
+        benchmark::DoNotOptimize(target.constBits());
+    }
+}
 } // namespace
 
 BENCHMARK(BM_ToImageThroughBar)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PerPixelSetPixel)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PaintDisplay)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {

@@ -7,7 +7,9 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-I0ofImage::I0ofImage(QWidget *parent) : QFrame(parent), ui(std::make_unique<Ui::I0ofImage>())
+I0ofImage::I0ofImage(QWidget *parent)
+    : QFrame(parent)
+    , ui(std::make_unique<Ui::I0ofImage>())
 {
     ui->setupUi(this);
     ui->XafsFile->setMode(SelectAFile::OpenMode);
@@ -17,10 +19,7 @@ I0ofImage::I0ofImage(QWidget *parent) : QFrame(parent), ui(std::make_unique<Ui::
 
 I0ofImage::~I0ofImage() = default;
 
-void I0ofImage::setTitle(const QString &title)
-{
-    ui->Title->setText(title);
-}
+void I0ofImage::setTitle(const QString &title) { ui->Title->setText(title); }
 
 double I0ofImage::i0Val() const
 {
@@ -29,50 +28,23 @@ double I0ofImage::i0Val() const
     return ok ? v : 0.0;
 }
 
-void I0ofImage::setI0Val(double v)
-{
-    ui->I0Val->setText(QString::number(v, 'g', 6));
-}
+void I0ofImage::setI0Val(double v) { ui->I0Val->setText(QString::number(v, 'g', 6)); }
 
-bool I0ofImage::calcFromXafs() const
-{
-    return ui->CalcFromXAFS->isChecked();
-}
+bool I0ofImage::calcFromXafs() const { return ui->CalcFromXAFS->isChecked(); }
 
-void I0ofImage::setCalcFromXafs(bool on)
-{
-    ui->CalcFromXAFS->setChecked(on);
-}
+void I0ofImage::setCalcFromXafs(bool on) { ui->CalcFromXAFS->setChecked(on); }
 
-QString I0ofImage::engPattern() const
-{
-    return ui->EngPattern->text();
-}
+QString I0ofImage::engPattern() const { return ui->EngPattern->text(); }
 
-void I0ofImage::setEngPattern(const QString &pattern)
-{
-    ui->EngPattern->setText(pattern);
-}
+void I0ofImage::setEngPattern(const QString &pattern) { ui->EngPattern->setText(pattern); }
 
-SelectAFile *I0ofImage::xafsFileSelector() const
-{
-    return ui->XafsFile;
-}
+SelectAFile *I0ofImage::xafsFileSelector() const { return ui->XafsFile; }
 
-QString I0ofImage::xafsFilePath() const
-{
-    return ui->XafsFile->path();
-}
+QString I0ofImage::xafsFilePath() const { return ui->XafsFile->path(); }
 
-void I0ofImage::selectXafsFile(const QString &path)
-{
-    ui->XafsFile->fileSelected0(path);
-}
+void I0ofImage::selectXafsFile(const QString &path) { ui->XafsFile->fileSelected0(path); }
 
-void I0ofImage::clearXafsFile()
-{
-    ui->XafsFile->clear0();
-}
+void I0ofImage::clearXafsFile() { ui->XafsFile->clear0(); }
 
 void I0ofImage::setLatticeSpacing(double d)
 {
@@ -97,8 +69,7 @@ void I0ofImage::dropScanFile()
     scanFile.latticeSpacing = spacing;
 }
 
-bool I0ofImage::energyOfFileName(const QString &fileName, const QString &pattern,
-                                 double &energy)
+bool I0ofImage::energyOfFileName(const QString &fileName, const QString &pattern, double &energy)
 {
     if (pattern.isEmpty() || !pattern.contains(QLatin1Char('#')))
         return false;
@@ -107,8 +78,7 @@ bool I0ofImage::energyOfFileName(const QString &fileName, const QString &pattern
         re += c == QLatin1Char('#') ? QStringLiteral("\\d")
                                     : QRegularExpression::escape(QString(c));
     // Only the name itself: digits in the folder names must not match.
-    const QRegularExpressionMatch m =
-        QRegularExpression(re).match(QFileInfo(fileName).fileName());
+    const QRegularExpressionMatch m = QRegularExpression(re).match(QFileInfo(fileName).fileName());
     if (!m.hasMatch())
         return false;
     QString text = m.captured(0);

@@ -14,8 +14,7 @@ class I0ofImage;
 // The I0 that belongs to a set of images: a fixed value, or the I0 rate of an
 // XAFS scan file at the energy that stands in the image file names. The
 // panel's state is the contents of its fields, which batch commands set.
-class I0ofImage : public QFrame
-{
+class I0ofImage : public QFrame {
     Q_OBJECT
 public:
     explicit I0ofImage(QWidget *parent = nullptr);
@@ -45,8 +44,7 @@ public:
     // The energy [eV] that the pattern finds in a file name: '#' stands for a
     // digit, '_' for the decimal point, every other character for itself; the
     // first match counts. False when the name does not hold the pattern.
-    static bool energyOfFileName(const QString &fileName, const QString &pattern,
-                                 double &energy);
+    static bool energyOfFileName(const QString &fileName, const QString &pattern, double &energy);
 
     // I0 for one image file: from the scan file when "Calc from XAFS file" is
     // on, the file was read and the name holds an energy; else the value.

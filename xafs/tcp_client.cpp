@@ -7,7 +7,9 @@
 #include <cstring>
 
 TcpClient::TcpClient(QObject *parent)
-    : QObject(parent), socket(new QTcpSocket(this)), reconnectTimer(new QTimer(this))
+    : QObject(parent)
+    , socket(new QTcpSocket(this))
+    , reconnectTimer(new QTimer(this))
 {
     reconnectTimer->setInterval(reconnectIntervalMs);
     connect(socket, &QTcpSocket::connected, this, &TcpClient::connected);
@@ -29,10 +31,7 @@ void TcpClient::setHost(const QString &host, int port)
     portNo = port;
 }
 
-bool TcpClient::isRetrying() const
-{
-    return reconnectTimer->isActive();
-}
+bool TcpClient::isRetrying() const { return reconnectTimer->isActive(); }
 
 void TcpClient::doConnect()
 {
@@ -51,8 +50,8 @@ void TcpClient::doConnect()
     // lost SYN does not hold the link for the system's connect time-out.
     if (socket->state() != QAbstractSocket::UnconnectedState)
         socket->abort();
-    socket->connectToHost(hostName, quint16(portNo), QIODevice::ReadWrite,
-                          QAbstractSocket::AnyIPProtocol);
+    socket->connectToHost(
+        hostName, quint16(portNo), QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
     // A refused or failed attempt never emits disconnected(), so the retry
     // clock is started here; connected() stops it.
     if (!reconnectTimer->isActive())

@@ -11,8 +11,7 @@ class QTimer;
 // a lost connection. Every change of the wanted or actual connection state
 // emits statChanged(); every received non-empty line (line feed removed)
 // emits receiveAnMsg(). Lives in the thread of its owner; no locks.
-class TcpClient : public QObject
-{
+class TcpClient : public QObject {
     Q_OBJECT
 public:
     explicit TcpClient(QObject *parent = nullptr);

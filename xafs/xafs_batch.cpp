@@ -1,6 +1,9 @@
 #include "xafs/xafs_batch.h"
 
-XafsBatch::XafsBatch(QObject *parent) : QObject(parent) {}
+XafsBatch::XafsBatch(QObject *parent)
+    : QObject(parent)
+{
+}
 
 qlonglong XafsBatch::stageDelta()
 {
@@ -12,10 +15,7 @@ qlonglong XafsBatch::stageDelta()
     return d;
 }
 
-qint64 XafsBatch::totalElapsedMs() const
-{
-    return timer.isValid() ? timer.elapsed() : 0;
-}
+qint64 XafsBatch::totalElapsedMs() const { return timer.isValid() ? timer.elapsed() : 0; }
 
 double XafsBatch::deltaSeconds(qlonglong dEtMs)
 {

@@ -13,8 +13,7 @@
 // own stage messages use it too (stageDelta(), totalElapsedMs()); the
 // hand-over order keeps both sides from touching it at the same time, each
 // works only while the other waits for its signal.
-class XafsBatch : public QObject
-{
+class XafsBatch : public QObject {
     Q_OBJECT
 public:
     explicit XafsBatch(QObject *parent = nullptr);

@@ -9,14 +9,13 @@
 // column being the last one with mode 1. The "Offset" line ends the header.
 // Data lines: item 1 the monochromator angle theta [deg], item 2 the counting
 // time [s], the I0 column the I0 counts.
-class XafsScanFile
-{
+class XafsScanFile {
 public:
     // Monochromator crystal lattice spacing d [angstrom], given before reading.
     double latticeSpacing = 3.13551;
     bool valid = false;
     QList<double> energies; // eV, one per usable data line, in file order
-    QList<double> i0Rates;  // I0 counts / counting time, parallel to energies
+    QList<double> i0Rates; // I0 counts / counting time, parallel to energies
 
     // Reads path with the given lattice spacing. On any failure both lists
     // are empty, valid is false, a log line names the cause and false is

@@ -7,7 +7,8 @@
 
 const char *ZelkovLink::helloLine = "myName vorlo2\n";
 
-ZelkovLink::ZelkovLink(const QString &address, QObject *parent) : TcpClient(parent)
+ZelkovLink::ZelkovLink(const QString &address, QObject *parent)
+    : TcpClient(parent)
 {
     setAddress(address);
     connect(this, &TcpClient::statChanged, this, &ZelkovLink::statChanged);
@@ -41,10 +42,7 @@ QString ZelkovLink::tryingStyle()
     return QStringLiteral("background-color: rgb(255, 243, 162);");
 }
 
-QString ZelkovLink::offStyle()
-{
-    return QStringLiteral("background-color: rgb(176, 192, 192);");
-}
+QString ZelkovLink::offStyle() { return QStringLiteral("background-color: rgb(176, 192, 192);"); }
 
 void ZelkovLink::setLinkButton(QAbstractButton *button)
 {

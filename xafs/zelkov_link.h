@@ -10,13 +10,12 @@ class QAbstractButton;
 // Requests are paced: each one marks the link busy until Zelkov reports
 // "ISBUSY 0 <command>"; a request while busy is not sent but refreshes the
 // link state instead (introduction again, stale busy state cleared).
-class ZelkovLink : public TcpClient
-{
+class ZelkovLink : public TcpClient {
     Q_OBJECT
 public:
     // address: host and port separated by white space, e.g. "localhost 6078".
-    explicit ZelkovLink(const QString &address = QStringLiteral("localhost 6078"),
-                        QObject *parent = nullptr);
+    explicit ZelkovLink(
+        const QString &address = QStringLiteral("localhost 6078"), QObject *parent = nullptr);
 
     void setAddress(const QString &address);
     // Splits "host port"; the port is 0 when missing, not a number or out of

@@ -6,7 +6,10 @@
 #include <QDir>
 #include <QFileInfo>
 
-ZelkovStages::ZelkovStages(QObject *parent) : QObject(parent) {}
+ZelkovStages::ZelkovStages(QObject *parent)
+    : QObject(parent)
+{
+}
 
 QString ZelkovStages::busyStyle()
 {
@@ -28,15 +31,9 @@ QString ZelkovStages::contOffStyle()
     return QStringLiteral("background-color: rgb(240, 240, 240);");
 }
 
-QString ZelkovStages::sliceText(int n)
-{
-    return QString::asprintf("%05d", n);
-}
+QString ZelkovStages::sliceText(int n) { return QString::asprintf("%05d", n); }
 
-ZelkovStageInputs ZelkovStages::read() const
-{
-    return inputs ? inputs() : ZelkovStageInputs();
-}
+ZelkovStageInputs ZelkovStages::read() const { return inputs ? inputs() : ZelkovStageInputs(); }
 
 void ZelkovStages::attach(ZelkovLink *l)
 {
@@ -82,11 +79,11 @@ QStringList ZelkovStages::dataFilesOfSlice(const ZelkovStageInputs &in, int n, Q
     const QDir dir(in.dataDir);
     QStringList list;
     if (in.inSubFolders && in.subOfSlice) {
-        patternDir = QDir::toNativeSeparators(dir.absolutePath() + QLatin1Char('/') + s
-                                              + QLatin1Char('/'));
+        patternDir = QDir::toNativeSeparators(
+            dir.absolutePath() + QLatin1Char('/') + s + QLatin1Char('/'));
         return list;
     }
-    const QStringList pattern{QStringLiteral("*-%1.dat").arg(s)};
+    const QStringList pattern { QStringLiteral("*-%1.dat").arg(s) };
     const QDir::SortFlags order = QDir::Name | QDir::IgnoreCase;
     if (in.inSubFolders) {
         // One sub-folder per energy. "." and ".." are left out: ".." would
@@ -179,7 +176,4 @@ void ZelkovStages::zklStartCont2dA()
     execForSlice(first);
 }
 
-void ZelkovStages::exec2dA0()
-{
-    emit exec2dA(sliceText(read().currentSlice));
-}
+void ZelkovStages::exec2dA0() { emit exec2dA(sliceText(read().currentSlice)); }

@@ -11,16 +11,15 @@ class ZelkovLink;
 // What the 2-D analysis stages read from the main window's controls at the
 // moment they need it: where the data files of a slice were saved, the
 // "w 2DA" switch and the slice range of the processing control.
-struct ZelkovStageInputs
-{
-    QString dataDir;          // path field of the data save-directory selector
+struct ZelkovStageInputs {
+    QString dataDir; // path field of the data save-directory selector
     bool inSubFolders = false; // SaveInSubFolders
-    bool subOfSlice = false;   // SubOfSlice (else one sub-folder per energy)
-    bool with2DA = false;      // With2DA
+    bool subOfSlice = false; // SubOfSlice (else one sub-folder per energy)
+    bool with2DA = false; // With2DA
     int sliceFrom = 0;
     int sliceTo = 0;
     int sliceStep = 1;
-    int currentSlice = 0;      // current slice of the processing control
+    int currentSlice = 0; // current slice of the processing control
 };
 
 // Single and continuous 2-D analysis with Zelkov, slice by slice: tell Zelkov
@@ -29,8 +28,7 @@ struct ZelkovStageInputs
 // The stage only advances on an idle report naming the finished command.
 // GUI-free: the main window owns it, feeds the inputs and restyles its
 // widgets from the signals.
-class ZelkovStages : public QObject
-{
+class ZelkovStages : public QObject {
     Q_OBJECT
 public:
     enum Stage { Idle = 0, FilesSent = 1, AnalysisRequested = 2 };
@@ -65,9 +63,9 @@ signals:
     void zklLoadFiles(QStringList fileList);
     void zklStatChanged();
     void exec2dA(QString sliceNoS);
-    void sliceNoRequested(int n);   // main window: ProcCtrl slice := n
+    void sliceNoRequested(int n); // main window: ProcCtrl slice := n
     void busyShownChanged(bool busy); // main window: ZKLIsBusy style
-    void contModeChanged(bool on);    // main window: Cont2DA style
+    void contModeChanged(bool on); // main window: Cont2DA style
 
 public slots:
     void execForSlice(int n);

@@ -8,18 +8,17 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-class FakeZelkov : public QObject
-{
+class FakeZelkov : public QObject {
     Q_OBJECT
 public:
     bool autoReply = false;
-    QStringList lines;   // every line received, line feed removed
+    QStringList lines; // every line received, line feed removed
     int connections = 0;
 
     bool listen(quint16 port = 0)
     {
-        connect(&server, &QTcpServer::newConnection, this, &FakeZelkov::accept,
-                Qt::UniqueConnection);
+        connect(
+            &server, &QTcpServer::newConnection, this, &FakeZelkov::accept, Qt::UniqueConnection);
         return server.listen(QHostAddress::LocalHost, port);
     }
     quint16 port() const { return server.serverPort(); }

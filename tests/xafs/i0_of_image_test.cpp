@@ -1,5 +1,5 @@
-#include "tests/test_registry.h"
 #include "select/select_a_file.h"
+#include "tests/test_registry.h"
 #include "xafs/i0_of_image.h"
 
 #include <QCheckBox>
@@ -12,8 +12,7 @@
 
 #include <cmath>
 
-class I0ofImageTest : public QObject
-{
+class I0ofImageTest : public QObject {
     Q_OBJECT
 private slots:
     void formAsDesigned();
@@ -94,18 +93,26 @@ void I0ofImageTest::energyInFileName_data()
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<bool>("found");
     QTest::addColumn<double>("energy");
-    QTest::newRow("default pattern") << "S1_7112_5000_001.img" << "####_####" << true << 7112.5;
-    QTest::newRow("keV with a unit") << "S-7_1125keV-001.img" << "#_####keV" << true << 7.1125;
-    QTest::newRow("no decimal mark") << "Cu8979eV-003.img" << "####eV" << true << 8979.0;
-    QTest::newRow("first match counts") << "1234_5678-9999_0000.img" << "####_####" << true
-                                        << 1234.5678;
-    QTest::newRow("folder digits not used") << "/data/7000_0000/sample.img" << "####_####"
-                                            << false << 0.0;
-    QTest::newRow("too few digits") << "S1_712_5.img" << "####_####" << false << 0.0;
-    QTest::newRow("pattern without #") << "S1_7112_5000.img" << "____" << false << 0.0;
-    QTest::newRow("empty pattern") << "S1_7112_5000.img" << "" << false << 0.0;
-    QTest::newRow("two decimal marks") << "1_2_3.img" << "#_#_#" << false << 0.0;
-    QTest::newRow("regex characters literal") << "E(7100).img" << "(####)" << true << 7100.0;
+    QTest::newRow("default pattern") << "S1_7112_5000_001.img"
+                                     << "####_####" << true << 7112.5;
+    QTest::newRow("keV with a unit") << "S-7_1125keV-001.img"
+                                     << "#_####keV" << true << 7.1125;
+    QTest::newRow("no decimal mark") << "Cu8979eV-003.img"
+                                     << "####eV" << true << 8979.0;
+    QTest::newRow("first match counts") << "1234_5678-9999_0000.img"
+                                        << "####_####" << true << 1234.5678;
+    QTest::newRow("folder digits not used") << "/data/7000_0000/sample.img"
+                                            << "####_####" << false << 0.0;
+    QTest::newRow("too few digits") << "S1_712_5.img"
+                                    << "####_####" << false << 0.0;
+    QTest::newRow("pattern without #") << "S1_7112_5000.img"
+                                       << "____" << false << 0.0;
+    QTest::newRow("empty pattern") << "S1_7112_5000.img"
+                                   << "" << false << 0.0;
+    QTest::newRow("two decimal marks") << "1_2_3.img"
+                                       << "#_#_#" << false << 0.0;
+    QTest::newRow("regex characters literal") << "E(7100).img"
+                                              << "(####)" << true << 7100.0;
 }
 
 void I0ofImageTest::energyInFileName()
@@ -130,7 +137,7 @@ void I0ofImageTest::i0FromScanFile()
     p.selectXafsFile(writeScan("scan.dat"));
     QVERIFY(p.scan().valid);
     QCOMPARE(p.findChild<QLineEdit *>("FilePath")->styleSheet(),
-             QStringLiteral("background-color: rgb(211, 255, 241);"));
+        QStringLiteral("background-color: rgb(211, 255, 241);"));
 
     const double e0 = p.scan().energies[0];
     const double e1 = p.scan().energies[1];
@@ -165,7 +172,7 @@ void I0ofImageTest::unreadableScanFileShownPink()
     p.selectXafsFile(tmp.filePath("missing.dat"));
     QVERIFY(!p.scan().valid);
     QCOMPARE(p.findChild<QLineEdit *>("FilePath")->styleSheet(),
-             QStringLiteral("background-color: rgb(255, 192, 192);"));
+        QStringLiteral("background-color: rgb(255, 192, 192);"));
     QCOMPARE(p.i0ForImage("/d/S1_7100_0000.img"), 3.0);
 }
 

@@ -12,8 +12,7 @@
 // Plays the main window and the data-set list around a XafsBatch that lives
 // in a thread of its own: loading and reconstruction of a set take a turn of
 // the event loop (or, with holdCalc, wait until the test releases them).
-class FakeBody : public QObject
-{
+class FakeBody : public QObject {
     Q_OBJECT
 public:
     XafsBatch *batch = nullptr;
@@ -121,8 +120,7 @@ private:
     int current = -1;
 };
 
-class XafsBatchTest : public QObject
-{
+class XafsBatchTest : public QObject {
     Q_OBJECT
 private slots:
     void init();
@@ -180,12 +178,12 @@ void XafsBatchTest::twoSetWalk()
     body->seqTo = 2;
     QVERIFY(runWalk());
 
-    const QStringList want{"Data Loading",  "Loading first Data Set", "Calculating",
-                           "Finished Calc.", "Loading next Data Set", "Calculating",
-                           "Finished Calc.", "Loading next Data Set", "Finished"};
+    const QStringList want { "Data Loading", "Loading first Data Set", "Calculating",
+        "Finished Calc.", "Loading next Data Set", "Calculating", "Finished Calc.",
+        "Loading next Data Set", "Finished" };
     QCOMPARE(body->stages, want);
-    QCOMPARE(body->loadedSets, QList<int>({0, 1}));
-    QCOMPARE(body->calculatedSets, QList<int>({0, 1}));
+    QCOMPARE(body->loadedSets, QList<int>({ 0, 1 }));
+    QCOMPARE(body->calculatedSets, QList<int>({ 0, 1 }));
     QCOMPARE(body->startingCount, 1);
     QCOMPARE(body->finishedCount, 1);
     QVERIFY(!batch->isWalkRunning());
@@ -209,8 +207,8 @@ void XafsBatchTest::fromEqualsTo()
     body->seqFrom = 3;
     body->seqTo = 3;
     QVERIFY(runWalk());
-    QCOMPARE(body->loadedSets, QList<int>({2}));
-    QCOMPARE(body->calculatedSets, QList<int>({2}));
+    QCOMPARE(body->loadedSets, QList<int>({ 2 }));
+    QCOMPARE(body->calculatedSets, QList<int>({ 2 }));
     QCOMPARE(body->stages.last(), QStringLiteral("Finished"));
     QCOMPARE(body->stages.size(), 6);
 }
@@ -221,8 +219,8 @@ void XafsBatchTest::toBeyondList()
     body->seqFrom = 2;
     body->seqTo = 9;
     QVERIFY(runWalk());
-    QCOMPARE(body->loadedSets, QList<int>({1, 2}));
-    QCOMPARE(body->calculatedSets, QList<int>({1, 2}));
+    QCOMPARE(body->loadedSets, QList<int>({ 1, 2 }));
+    QCOMPARE(body->calculatedSets, QList<int>({ 1, 2 }));
     QCOMPARE(body->finishedCount, 1);
 }
 
@@ -232,8 +230,7 @@ void XafsBatchTest::fromBeyondList()
     body->seqFrom = 4;
     body->seqTo = 5;
     QVERIFY(runWalk());
-    QCOMPARE(body->stages,
-             QStringList({"Data Loading", "Loading first Data Set", "Finished"}));
+    QCOMPARE(body->stages, QStringList({ "Data Loading", "Loading first Data Set", "Finished" }));
     QVERIFY(body->loadedSets.isEmpty());
     QVERIFY(body->calculatedSets.isEmpty());
 }
@@ -256,10 +253,10 @@ void XafsBatchTest::secondPressStops()
     body->releaseCalc();
     QTest::qWait(150);
     QCOMPARE(body->finishedCount, 1);
-    QCOMPARE(body->loadedSets, QList<int>({0}));
-    QCOMPARE(body->calculatedSets, QList<int>({0}));
+    QCOMPARE(body->loadedSets, QList<int>({ 0 }));
+    QCOMPARE(body->calculatedSets, QList<int>({ 0 }));
     QCOMPARE(body->stages,
-             QStringList({"Data Loading", "Loading first Data Set", "Calculating", "Finished"}));
+        QStringList({ "Data Loading", "Loading first Data Set", "Calculating", "Finished" }));
     QVERIFY(!batch->isWalkRunning());
 }
 
@@ -287,7 +284,7 @@ void XafsBatchTest::walkCanBeRepeated()
     body->stages.clear();
     body->deltas.clear();
     QVERIFY(runWalk());
-    QCOMPARE(body->loadedSets, QList<int>({1, 1}));
+    QCOMPARE(body->loadedSets, QList<int>({ 1, 1 }));
     QCOMPARE(body->stages.first(), QStringLiteral("Data Loading"));
     QCOMPARE(body->stages.last(), QStringLiteral("Finished"));
     // The clock restarts with every walk.

@@ -27,8 +27,7 @@ double bragg(double thetaDeg)
 }
 } // namespace
 
-class XafsScanFileTest : public QObject
-{
+class XafsScanFileTest : public QObject {
     Q_OBJECT
 private slots:
     void i0ColumnFromModeLine_data();
@@ -55,9 +54,9 @@ static QByteArray scanWithMode(const QByteArray &modeLine)
     s += "Offset      0    0    0    0    0    0\n";
     for (int i = 0; i < 4; ++i) {
         const double theta = 15.0 - 0.1 * i;
-        s += QByteArray::number(i) + "  " + QByteArray::number(theta, 'f', 4) + "  2.0  "
-             + "7  " + QByteArray::number(100 * (i + 1)) + "  9   "
-             + QByteArray::number(1000 * (i + 1)) + "\n";
+        s += QByteArray::number(i) + "  " + QByteArray::number(theta, 'f', 4) + "  2.0  " + "7  "
+            + QByteArray::number(100 * (i + 1)) + "  9   " + QByteArray::number(1000 * (i + 1))
+            + "\n";
     }
     return s;
 }
@@ -71,11 +70,11 @@ void XafsScanFileTest::i0ColumnFromModeLine_data()
     // The last 1 wins: column 6 holds 1000 counts in 2 s.
     QTest::newRow("last one of 0 0 0 1 0 1") << QByteArray("Mode  0 0 0 1 0 1") << true << 500.0;
     QTest::newRow("single one at column 4") << QByteArray("Mode 0 0 0 1 0 0") << true << 50.0;
-    QTest::newRow("only one at column 2 is too low") << QByteArray("Mode 0 1 0 0 0 0") << false
-                                                     << 0.0;
+    QTest::newRow("only one at column 2 is too low")
+        << QByteArray("Mode 0 1 0 0 0 0") << false << 0.0;
     QTest::newRow("no one at all") << QByteArray("Mode 0 0 0 0 0 0") << false << 0.0;
-    QTest::newRow("tabs and runs of blanks") << QByteArray("  Mode\t0  0\t\t0 1 0 0  ") << true
-                                             << 50.0;
+    QTest::newRow("tabs and runs of blanks")
+        << QByteArray("  Mode\t0  0\t\t0 1 0 0  ") << true << 50.0;
     QTest::newRow("\"01\" reads as 1") << QByteArray("Mode 0 0 0 01 0 0") << true << 50.0;
     QTest::newRow("no Mode line") << QByteArray("Comment 0 0 0 1 0 1") << false << 0.0;
 }
@@ -140,8 +139,8 @@ void XafsScanFileTest::malformedFilesRefused_data()
         << "without usable angle or time";
     QTest::newRow("angle not a number")
         << QByteArray("Mode 0 0 0 1\nOffset\n1 x 1 7 10\n2 y 1 7 10\n") << "without usable angle";
-    QTest::newRow("binary garbage") << QByteArray("\x00\x01\x02\xff\xfe\n\x89PNG\r\n", 12)
-                                    << "Mode line";
+    QTest::newRow("binary garbage")
+        << QByteArray("\x00\x01\x02\xff\xfe\n\x89PNG\r\n", 12) << "Mode line";
 }
 
 void XafsScanFileTest::malformedFilesRefused()
@@ -188,20 +187,21 @@ void XafsScanFileTest::i0At_data()
     QTest::addColumn<double>("x");
     QTest::addColumn<double>("expected");
 
-    const QList<double> e2{7000, 7100};
-    const QList<double> r2{10, 20};
+    const QList<double> e2 { 7000, 7100 };
+    const QList<double> r2 { 10, 20 };
     QTest::newRow("inside") << e2 << r2 << 7050.0 << 15.0;
     QTest::newRow("above: last segment") << e2 << r2 << 7150.0 << 25.0;
     QTest::newRow("below: first segment") << e2 << r2 << 6950.0 << 5.0;
     QTest::newRow("at the first point") << e2 << r2 << 7000.0 << 10.0;
     QTest::newRow("at the last point") << e2 << r2 << 7100.0 << 20.0;
-    QTest::newRow("same energy twice: mean") << QList<double>{7000, 7000} << r2 << 7000.0 << 15.0;
-    const QList<double> e3{7000, 7100, 7300};
-    const QList<double> r3{10, 20, 0};
+    QTest::newRow("same energy twice: mean")
+        << QList<double> { 7000, 7000 } << r2 << 7000.0 << 15.0;
+    const QList<double> e3 { 7000, 7100, 7300 };
+    const QList<double> r3 { 10, 20, 0 };
     QTest::newRow("second segment") << e3 << r3 << 7200.0 << 10.0;
     QTest::newRow("beyond three points") << e3 << r3 << 7400.0 << -10.0;
-    QTest::newRow("one point") << QList<double>{7000} << QList<double>{42} << 9000.0 << 42.0;
-    QTest::newRow("no points") << QList<double>{} << QList<double>{} << 7000.0 << 1.0;
+    QTest::newRow("one point") << QList<double> { 7000 } << QList<double> { 42 } << 9000.0 << 42.0;
+    QTest::newRow("no points") << QList<double> {} << QList<double> {} << 7000.0 << 1.0;
 }
 
 void XafsScanFileTest::i0At()

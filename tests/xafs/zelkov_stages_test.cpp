@@ -18,14 +18,10 @@ bool touch(const QString &path)
     return f.open(QIODevice::WriteOnly);
 }
 
-QString native(const QString &p)
-{
-    return QDir::toNativeSeparators(p);
-}
+QString native(const QString &p) { return QDir::toNativeSeparators(p); }
 } // namespace
 
-class ZelkovStagesTest : public QObject
-{
+class ZelkovStagesTest : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
@@ -51,7 +47,7 @@ void ZelkovStagesTest::initTestCase()
     // <tmp>/run holds the results; <tmp> itself holds a decoy of another run.
     saveDir = tmp.filePath("run");
     QVERIFY(touch(tmp.filePath("other-00100.dat")));
-    for (const char *e : {"E7100", "e7050", "E7200"}) {
+    for (const char *e : { "E7100", "e7050", "E7200" }) {
         QVERIFY(touch(saveDir + "/" + e + "/Ct-00100.dat"));
         QVERIFY(touch(saveDir + "/" + e + "/Ct-00101.dat"));
     }
@@ -74,10 +70,9 @@ void ZelkovStagesTest::filesPerEnergyFolder()
     QVERIFY(pat.isEmpty());
     // Folders and files in name order ignoring case; nothing from the save
     // folder itself or from its parent.
-    const QStringList want{native(saveDir + "/e7050/Ct-00100.dat"),
-                           native(saveDir + "/E7100/Ct-00100.dat"),
-                           native(saveDir + "/E7200/b-00100.dat"),
-                           native(saveDir + "/E7200/Ct-00100.dat")};
+    const QStringList want { native(saveDir + "/e7050/Ct-00100.dat"),
+        native(saveDir + "/E7100/Ct-00100.dat"), native(saveDir + "/E7200/b-00100.dat"),
+        native(saveDir + "/E7200/Ct-00100.dat") };
     QCOMPARE(got, want);
 }
 
@@ -101,7 +96,7 @@ void ZelkovStagesTest::flatFolder()
     in.subOfSlice = true; // ignored without sub-folders
     QString pat;
     QCOMPARE(ZelkovStages::dataFilesOfSlice(in, 100, pat),
-             QStringList({native(saveDir + "/A-00100.dat"), native(saveDir + "/flat-00100.dat")}));
+        QStringList({ native(saveDir + "/A-00100.dat"), native(saveDir + "/flat-00100.dat") }));
     QVERIFY(pat.isEmpty());
     QVERIFY(ZelkovStages::dataFilesOfSlice(in, 99999, pat).isEmpty());
 }
@@ -268,8 +263,8 @@ void ZelkovStagesTest::continuousOverRange()
 
     // Slices without data files are not requested by the 105/110 list, so
     // give them files first.
-    for (const char *e : {"E7100", "E7200"})
-        for (const char *s : {"00105", "00110"})
+    for (const char *e : { "E7100", "E7200" })
+        for (const char *s : { "00105", "00110" })
             QVERIFY(touch(saveDir + "/" + e + "/Ct-" + s + ".dat"));
 
     st.zklStartCont2dA();
@@ -279,7 +274,7 @@ void ZelkovStagesTest::continuousOverRange()
 
     const QStringList r = zel.requests();
     QCOMPARE(r.size(), 6);
-    const QStringList slices{"00100", "00105", "00110"};
+    const QStringList slices { "00100", "00105", "00110" };
     for (int i = 0; i < 3; ++i) {
         QVERIFY2(r[2 * i].startsWith("LOAD_I1_FILES new "), qPrintable(r[2 * i]));
         const QStringList files = r[2 * i].mid(18).split(' ');

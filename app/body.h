@@ -1,0 +1,247 @@
+#pragma once
+// The main window: owns every panel and worker of the program, wires them
+// together, keeps the queue of measured images still to be loaded, starts and
+// stops CT calculations, and receives every command (configuration file,
+// setup files, batch files) through the command table.
+//
+// Threads: the batch interpreter, the sequential runner, the image stack, the
+// data saver and every parallel calculator live in threads of their own and
+// are reached by queued signals; everything else runs in the GUI thread.
+// Loading and calculating never overlap: a calculation asked for while images
+// load starts when loading has ended, and a new file, I0 or BG choice made
+// while a calculator may still read the stack waits until all are idle.
+#include "app/batch_cmd.h"
+#include "ct/ct_run_params.h"
+#include "display/mouse_c.h"
+
+#include <QDateTime>
+#include <QFrame>
+#include <QPen>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <memory>
+
+class Batch;
+class CommandTable;
+class CtCalc;
+class CtCalc2;
+class CtCalc2Ui;
+class DataSaver;
+class ImgDatas;
+class PopDockBase;
+class QAbstractButton;
+class QButtonGroup;
+class QCloseEvent;
+class QFileDialog;
+class QPainter;
+class QThread;
+class RangeDispatch;
+class RawDisp;
+class Sinogram;
+class XafsBatch;
+class ZelkovLink;
+class ZelkovStages;
+namespace Ui {
+class Body;
+}
+
+class Body : public QFrame {
+    Q_OBJECT
+    friend class CommandTable;
+
+public:
+    explicit Body(QWidget *parent = nullptr);
+    ~Body() override;
+
+    // Read access for the command table, setup files and tests.
+    RawDisp *rawDisp() const { return rawDisp_; }
+    Sinogram *sinogram() const { return sinogram_; }
+    CtCalc *ctCalc() const { return ctCalc_; }
+    ImgDatas *imgDatas() const { return imgDatas_; }
+    ZelkovLink *zelkovLink() const { return zelkovLink_; }
+    ZelkovStages *zelkovStages() const { return zelkovStages_; }
+    XafsBatch *xafsBatch() const { return xafsBatch_; }
+    Batch *batch() const { return batch_; }
+    DataSaver *dataSaver() const { return dataSaver_; }
+    const QVector<CtCalc2 *> &ctCalc2s() const { return ctCalc2s_; }
+    const QVector<CtCalc2Ui *> &ctCalc2Uis() const { return ctCalc2Uis_; }
+    const CtRunParams &runParamsNow() const { return runParams; }
+    const QList<double> &i0EnergyList() const { return i0Energies; }
+    QStringList pendingFileList() const { return pendingFiles; }
+
+    bool isCalcRunning() const { return calcRunning; }
+    bool isBatchCalcRunning() const { return batchCalcRunning; }
+    // Images are still being added to the stack (a load chain is active).
+    bool isLoading() const { return loadChains > 0; }
+    // No calculator may read the stack or the I0 and BG images any more.
+    bool calculatorsIdle() const;
+    // A calculation asked for while loading, waiting for the end of loading.
+    bool isCalcStartPending() const { return calcStartPending; }
+    QDateTime calcStartTime() const { return startTime; }
+    QDateTime calcEndTime() const { return endTime; }
+
+    // The energy in eV of an I0 file, from the token between the last two
+    // '-' of its name (e.g. "...-7_112keV-0001.img" gives 7112).
+    static double energyOfI0FileName(const QString &name);
+    // Index of the entry nearest to target (the first on a tie; 0 when empty).
+    static int nearestEnergyIndex(const QList<double> &energies, double target);
+
+    // I0 and BG choices that must not change an image while a calculator
+    // reads it: applied at once when idle, else when the calculation ends.
+    void selectI0Image(const QString &fname);
+    void selectBgImage(const QString &fname);
+
+    // The command with "calc_exec" semantics: the batch waits for its end.
+    void startBatchCalc();
+
+signals:
+    void batchCalcStart();
+    void batchCalcFinished();
+    void askLoadNextDataFile();
+    void noticeFinishedLoadDataFiles();
+    void setFirstSet(int firstIdx);
+    void setNextSet(int lastIdx);
+    void startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool genImg);
+    void startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice);
+    void finishing();
+    void finishedLoadingCTFiles();
+    void calcFinished();
+    void stage(QString msg, qulonglong dEt);
+    void callBatchLoad(QString fname);
+    void callBatchExec();
+    void callBatchCheckEnd();
+    void zklLoadFilesOfPattern(QString path);
+    void zklLoadFiles(QStringList fileList);
+    void zklStatChanged();
+    void exec2dA(QString sliceNoS);
+
+public slots:
+    void batchLoad(QString fname);
+    void batchExec();
+    void setFixColorScale(bool f);
+    void setAutoSaveImage(bool f);
+    void setAutoSaveData(bool f);
+    void setColorMin(double v);
+    void setColorMax(double v);
+
+private slots:
+    void dataFilesSelected(QStringList files, bool clear);
+    void loadNextDataFile();
+    void finishedLoadDataFiles();
+    void newPosOnRawImg(double x, double y);
+    void updateRawImage();
+    void draw(QPainter *p);
+    void selectedAPointInRawImg(double x, double y, MouseC::MStat s);
+    void showDispRaw();
+    void showSinogram();
+    void toggleCalcCt();
+    void startCalcCt();
+    void stopCalcCt();
+    void setupFFT();
+    void setupSaveConds();
+    void execSingleCtCalc();
+    void execMultiCtCalc();
+    void ctCalcFinished();
+    void setShowAdditionalInfo(bool f);
+    void setShowAdditionalAdditionalInfo(bool f);
+    void changedCtSel(QAbstractButton *button);
+    void changedAutoExec();
+    void dRUpdated(double rx0, double rz0, double rx1, double rz1);
+    void cRUpdated(double rx0, double rz0, double rx1, double rz1);
+    void batchExCmd(BatchCmd cmd);
+    void fixColorScaleChanged();
+    void selectedDir(QString dir, QStringList patterns);
+    void selectedFileInfoList(QFileInfoList list);
+    void newSets(int count);
+    void setFirstImageSet();
+    void setNextImageSet();
+    void startingSeqCalc();
+    void finishedSeqCalc();
+    void i0FilesSelected(QStringList files, bool clear);
+    void noticedStage(QString msg, qlonglong dEt);
+    void setI0FileFromList();
+    void showSaveSetupD();
+    void showLoadSetupD();
+    void saveLoadFileSelected(QString fname);
+    void exec2dA0();
+    void setupZelkovLink();
+    void zklChangedIsBusy(bool f);
+    void zklStageCtrl();
+    void zklStartCont2dA();
+
+public:
+    double colorMin() const;
+    double colorMax() const;
+    bool saveSetup(const QString &fname);
+    bool loadSetup(const QString &fname);
+    void execForSlice(int n);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildParallelCalculators(int n);
+    void placeInBase(PopDockBase *base, QWidget *content, const QString &title);
+    void parallelCalcFinished(int calculator);
+    void applyDeferredChoices();
+    void updateRangeProgress();
+    void stageMessage(const QString &msg);
+    void shutDownThreads();
+
+    std::unique_ptr<Ui::Body> ui;
+
+    std::unique_ptr<QFileDialog> setupDialog;
+    QPen pen1, pen2, pen3, pen4, pen5, pen6;
+
+    Batch *batch_ = nullptr; // no parent: lives in batchThread
+    QThread *batchThread = nullptr;
+    XafsBatch *xafsBatch_ = nullptr; // no parent: lives in xafsThread
+    QThread *xafsThread = nullptr;
+    RawDisp *rawDisp_ = nullptr; // child of RawImgBase
+    Sinogram *sinogram_ = nullptr; // child of SinogramImgBase
+    CtCalc *ctCalc_ = nullptr; // child of CtImgBase
+    ImgDatas *imgDatas_ = nullptr; // no parent: given imgThread
+    QThread *imgThread = nullptr;
+    ZelkovLink *zelkovLink_ = nullptr; // child of this window
+    ZelkovStages *zelkovStages_ = nullptr; // child of this window
+    QVector<CtCalc2 *> ctCalc2s_; // no parent: each in its own thread
+    QVector<CtCalc2Ui *> ctCalc2Uis_; // children of their tabs
+    QVector<QThread *> ctc2Threads;
+    DataSaver *dataSaver_ = nullptr; // no parent: lives in saverThread
+    QThread *saverThread = nullptr;
+    RangeDispatch *rangeDispatch = nullptr; // child of this window
+    QButtonGroup *ctSel = nullptr;
+
+    std::unique_ptr<CommandTable> commandTable;
+
+    QStringList pendingFiles;
+    CtRunParams runParams;
+    bool calcRunning = false;
+    bool batchCalcRunning = false;
+    QDateTime startTime;
+    QDateTime endTime;
+    bool saveSetupMode = true;
+    bool resetRegionsOnLoad = true;
+    bool resetSliceToOnLoad = true;
+    bool resetSliceNoOnLoad = true;
+    bool resetCorOnLoad = true;
+    QList<double> i0Energies;
+
+    // Overlap rules between loading and calculating.
+    int loadChains = 0; // load chains started and not yet ended
+    bool calcStartPending = false; // start when loading has ended
+    bool batchStartPending = false; // ... and it was asked for by "calc_exec"
+    bool filesDeferred = false; // a file choice waits for the calculators
+    QStringList deferredFiles;
+    bool deferredClear = false;
+    bool i0Deferred = false;
+    QString deferredI0;
+    bool bgDeferred = false;
+    QString deferredBg;
+
+    // Progress of a range run.
+    int rangeTotal = 0;
+    int rangeDone = 0;
+    bool threadsShutDown = false;
+};

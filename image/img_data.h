@@ -17,6 +17,7 @@
 //
 // Open files: an image in memory mode holds no file descriptor after load();
 // its pixel block stays mapped (or copied) until the object is destroyed.
+// A mapped file must not be shortened by another program while it is loaded.
 #include <QString>
 #include <atomic>
 #include <cstdint>
@@ -162,6 +163,9 @@ private:
 // TIFF image: the first image of the file, single-sample greyscale with 8, 16
 // or 32-bit integer or 32-bit float samples, in strips or tiles. Kinds that
 // cannot be decoded (colour, palette, unknown codecs) are refused at load.
+// The pixels are always held in memory, whatever keepInMemory says: mapped
+// from the file when it holds them as plain strips in host byte order,
+// decoded otherwise.
 class ImgDataTiff : public ImgData {
 public:
     ImgDataTiff();

@@ -69,15 +69,13 @@ QString PhantomScan::check(const ScanSettings &s, const XafsSettings &x)
         return scan;
     if (x.energies.isEmpty() || x.energies.size() > maxEnergies)
         return QStringLiteral("give 1 ... %1 energies").arg(maxEnergies);
-    QStringList tokens;
-    for (const double e : x.energies) {
+    for (const double e : x.energies)
         if (!std::isfinite(e) || e < 100 || e > 1e6)
             return QStringLiteral("energies must be 100 ... 1000000 eV");
-        const QString t = energyToken(e, x.keV);
-        if (tokens.contains(t))
-            return QStringLiteral("two energies give the same file name: %1").arg(t);
-        tokens << t;
-    }
+    const QStringList tokens = energyTokens(x.energies, x.keV);
+    for (int i = 0; i < tokens.size(); ++i)
+        if (tokens.indexOf(tokens.at(i), i + 1) > 0)
+            return QStringLiteral("two energies give the same file name: %1").arg(tokens.at(i));
     if (!std::isfinite(x.edgeEV) || x.edgeEV < 100 || x.edgeEV > 1e6)
         return QStringLiteral("the edge energy must be 100 ... 1000000 eV");
     // The sample name is the part of a file name before the energy: a '-'
@@ -237,16 +235,31 @@ bool PhantomScan::writeScan(const QString &dir, QStringList *written) const
             { QStringLiteral("Kind=projection") }, written);
 }
 
-QString PhantomScan::energyToken(double eV, bool keV)
+QStringList PhantomScan::energyTokens(const QVector<double> &energiesEV, bool keV)
 {
-    const double v = keV ? eV / 1000.0 : eV;
-    QString t = QString::number(v, 'f', keV ? 6 : 3);
-    while (t.endsWith(QLatin1Char('0')))
-        t.chop(1);
-    if (t.endsWith(QLatin1Char('.')))
-        t.chop(1);
-    t.replace(QLatin1Char('.'), QLatin1Char('_'));
-    return t + (keV ? QStringLiteral("keV") : QStringLiteral("eV"));
+    // The fewest decimals (at most 3 in eV, 6 in keV) that show every energy.
+    const int most = keV ? 6 : 3;
+    int decimals = 0;
+    int intWidth = 1;
+    for (const double eV : energiesEV) {
+        const double v = keV ? eV / 1000.0 : eV;
+        QString t = QString::number(v, 'f', most);
+        while (t.endsWith(QLatin1Char('0')))
+            t.chop(1);
+        const int point = t.indexOf(QLatin1Char('.'));
+        decimals = std::max(decimals, int(t.size()) - point - 1);
+        intWidth = std::max(intWidth, point);
+    }
+    QStringList tokens;
+    for (const double eV : energiesEV) {
+        const double v = keV ? eV / 1000.0 : eV;
+        QString t = QString::number(v, 'f', decimals);
+        const int point = decimals > 0 ? t.indexOf(QLatin1Char('.')) : int(t.size());
+        t = QString(intWidth - point, QLatin1Char('0')) + t;
+        t.replace(QLatin1Char('.'), QLatin1Char('_'));
+        tokens << t + (keV ? QStringLiteral("keV") : QStringLiteral("eV"));
+    }
+    return tokens;
 }
 
 double PhantomScan::fluxAt(double e, double edgeEV)
@@ -266,9 +279,11 @@ bool PhantomScan::writeXafs(const XafsSettings &x, const QString &dir, QStringLi
     if (!writeImage(
             d.filePath(QStringLiteral("BG/BG.img")), bg, { QStringLiteral("Kind=BG") }, written))
         return false;
+    const QStringList tokens = energyTokens(x.energies, x.keV);
     std::uint64_t index = 2;
-    for (const double e : x.energies) {
-        const QString token = energyToken(e, x.keV);
+    for (int n = 0; n < x.energies.size(); ++n) {
+        const double e = x.energies.at(n);
+        const QString &token = tokens.at(n);
         const QStringList entries { QStringLiteral("EnergyEV=%1").arg(num(e)) };
         const std::vector<double> i0Exp = flatField(fluxAt(e, x.edgeEV));
         const std::vector<double> i0 = detect(i0Exp, index++);

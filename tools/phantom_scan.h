@@ -79,12 +79,16 @@ public:
     // A CT-XAFS measurement in the ASR-standard layout: per energy E the
     // projections dir/<sample>-<E>-00000.img ..., the flat field
     // dir/I0/I0-<E>-00000.img and one background dir/BG/BG.img, <E> as in
-    // energyToken. The beam's flux falls by 0.2 % per eV above the edge (and
+    // energyTokens. The beam's flux falls by 0.2 % per eV above the edge (and
     // rises below it), so each energy needs its own I0.
     bool writeXafs(const XafsSettings &x, const QString &dir, QStringList *written) const;
 
-    // The energy as file names carry it: "7100eV", "7112_5eV"; in keV "7_1keV".
-    static QString energyToken(double eV, bool keV);
+    // The energies as the file names of one measurement carry them: "7100eV",
+    // "7112_5eV", in keV "7_1keV". All tokens share one number of decimals and
+    // one width of the integer part (zero-padded), so that the name order of
+    // the data sets is their energy order: 980 and 1000 eV become "0980eV"
+    // and "1000eV", 7100 and 7112.5 eV "7100_0eV" and "7112_5eV".
+    static QStringList energyTokens(const QVector<double> &energiesEV, bool keV);
     // The relative beam flux at energy e for the edge at edgeEV.
     static double fluxAt(double e, double edgeEV);
 

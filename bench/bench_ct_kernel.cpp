@@ -54,8 +54,8 @@ std::vector<double> makeSinogram(int n, int m)
         const double t = i * kPi / m;
         for (int j = 0; j < width; ++j) {
             double v = 0;
-            const double xs[3] = {0.0, 0.3 * h, -0.4 * h}, zs[3] = {0.0, 0.2 * h, -0.1 * h};
-            const double rs[3] = {0.8 * h, 0.15 * h, 0.1 * h};
+            const double xs[3] = { 0.0, 0.3 * h, -0.4 * h }, zs[3] = { 0.0, 0.2 * h, -0.1 * h };
+            const double rs[3] = { 0.8 * h, 0.15 * h, 0.1 * h };
             for (int d = 0; d < 3; ++d) {
                 const double up = xs[d] * std::cos(t) - zs[d] * std::sin(t) + h;
                 const double q = j - up;
@@ -77,7 +77,7 @@ struct Prepared {
 Prepared &prepared(int n, int m)
 {
     static std::map<std::pair<int, int>, Prepared> cache;
-    Prepared &p = cache[{n, m}];
+    Prepared &p = cache[{ n, m }];
     if (!p.kernel) {
         p.kernel = std::make_unique<BpKernel>(BpNormalisation::Parallel);
         const std::vector<double> s = makeSinogram(n, m);
@@ -111,8 +111,8 @@ void formulaLoop(const BpKernel &k, std::vector<double> &res)
 void setRate(benchmark::State &state, int n, int m)
 {
     const double updates = circlePixels(n) * m;
-    state.counters["updates/s/core"] =
-        benchmark::Counter(updates * double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["updates/s/core"]
+        = benchmark::Counter(updates * double(state.iterations()), benchmark::Counter::kIsRate);
     state.SetLabel(bpRowAddName());
 }
 
@@ -153,8 +153,10 @@ void BM_Kernel(benchmark::State &state)
 bool writeStack(const QTemporaryDir &dir, ImgDatas &stack, int n, int m)
 {
     const int w = n + 3, h = 2;
-    const QByteArray comment =
-        QString("Prop_ImageWidth=%1,Prop_ImageHeight=%2,BytesPerPixel=2,").arg(w).arg(h).toLatin1();
+    const QByteArray comment = QString("Prop_ImageWidth=%1,Prop_ImageHeight=%2,BytesPerPixel=2,")
+                                   .arg(w)
+                                   .arg(h)
+                                   .toLatin1();
     const std::vector<double> s = makeSinogram(n, m);
     for (int k = 0; k < m; ++k) {
         QByteArray data(64, '\0');
@@ -207,7 +209,7 @@ void BM_WholeSlice(benchmark::State &state)
 
 void sizes(benchmark::internal::Benchmark *b)
 {
-    b->Args({512, 360})->Args({1024, 720})->Args({2048, 1800});
+    b->Args({ 512, 360 })->Args({ 1024, 720 })->Args({ 2048, 1800 });
     b->Unit(benchmark::kMillisecond);
 }
 

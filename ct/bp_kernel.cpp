@@ -11,7 +11,6 @@
 #include <limits>
 #include <new>
 
-
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -72,7 +71,7 @@ struct BpKernel::Impl {
     fftw_plan fwd = nullptr;
     fftw_plan bwd = nullptr;
     fftw_complex *spectra = nullptr; // M rows of N, [i][k]
-    double *filt = nullptr;          // M padded rows of stride values
+    double *filt = nullptr; // M padded rows of stride values
     std::size_t stride = 0;
 
     double *filtRow(int i) const { return filt + std::size_t(i) * stride + kFront; }
@@ -90,7 +89,10 @@ struct BpKernel::Impl {
     }
 };
 
-BpKernel::BpKernel(BpNormalisation norm) : norm_(norm) {}
+BpKernel::BpKernel(BpNormalisation norm)
+    : norm_(norm)
+{
+}
 
 BpKernel::~BpKernel() = default;
 
@@ -108,10 +110,10 @@ bool BpKernel::prepare(int n, int m)
 {
     release();
     if (n < 2 || n % 2 != 0 || m < 1) {
-        qDebug().noquote()
-            << QString("Can't prepare the back-projection for these sizes : N = %1, M = %2")
-                   .arg(n)
-                   .arg(m);
+        qDebug().noquote() << QString(
+            "Can't prepare the back-projection for these sizes : N = %1, M = %2")
+                                  .arg(n)
+                                  .arg(m);
         return false;
     }
     auto impl = std::make_unique<Impl>();
@@ -123,8 +125,8 @@ bool BpKernel::prepare(int n, int m)
     impl->bwdOut = FftwPlanner::allocComplex(nn);
     impl->spectra = FftwPlanner::allocComplex(nn * std::size_t(m));
     impl->filt = FftwPlanner::allocReal(impl->stride * std::size_t(m));
-    bool ok = impl->fwdIn && impl->fwdOut && impl->bwdIn && impl->bwdOut && impl->spectra &&
-              impl->filt;
+    bool ok
+        = impl->fwdIn && impl->fwdOut && impl->bwdIn && impl->bwdOut && impl->spectra && impl->filt;
     if (ok) {
         std::memset(impl->filt, 0, impl->stride * std::size_t(m) * sizeof(double));
         std::memset(impl->spectra, 0, nn * std::size_t(m) * sizeof(fftw_complex));
@@ -140,9 +142,8 @@ bool BpKernel::prepare(int n, int m)
         }
     }
     if (!ok) {
-        qDebug().noquote() << QString("Can't allocate the back-projection buffers : N = %1, M = %2")
-                                  .arg(n)
-                                  .arg(m);
+        qDebug().noquote()
+            << QString("Can't allocate the back-projection buffers : N = %1, M = %2").arg(n).arg(m);
         result_.clear();
         return false;
     }
@@ -175,7 +176,7 @@ void BpKernel::transformRow(int i, const double *samples)
     }
     fftw_execute(d->fwd);
     std::memcpy(d->spectra + std::size_t(i) * std::size_t(n_), d->fwdOut,
-                std::size_t(n_) * sizeof(fftw_complex));
+        std::size_t(n_) * sizeof(fftw_complex));
 }
 
 void BpKernel::filterRow(int i)
@@ -257,17 +258,16 @@ RowSpan rowSpan(int n, int z, int xLo, int xHi)
     const long long dz = z - h;
     const long long r2 = h * h - dz * dz;
     if (r2 <= 0)
-        return {1, 0};
+        return { 1, 0 };
     const long long t = halfChord(r2);
     const int xa = std::max<int>(int(h - t), xLo);
     const int xb = std::min<int>(int(h + t), xHi - 1);
-    return {xa, xb};
+    return { xa, xb };
 }
 
 } // namespace
 
-void BpKernel::backProject(int i, double x0, double z0, double x1, double z1,
-                           double angleOffsetDeg)
+void BpKernel::backProject(int i, double x0, double z0, double x1, double z1, double angleOffsetDeg)
 {
     if (!d || i < 0 || i >= m_)
         return;
@@ -345,8 +345,8 @@ void BpKernel::backProjectAll(double x0, double z0, double x1, double z1, double
     resultValid_ = true;
 }
 
-bool BpKernel::reconstruct(const double *sgm, int width, int rows, double x0, double z0,
-                           double x1, double z1, double angleOffsetDeg)
+bool BpKernel::reconstruct(const double *sgm, int width, int rows, double x0, double z0, double x1,
+    double z1, double angleOffsetDeg)
 {
     if (!sgm || width <= 0 || rows <= 0)
         return false;

@@ -31,11 +31,10 @@
 
 enum class BpNormalisation {
     SingleSlice, // divide by N * M
-    Parallel     // divide by N
+    Parallel // divide by N
 };
 
-class BpKernel
-{
+class BpKernel {
 public:
     explicit BpKernel(BpNormalisation norm = BpNormalisation::SingleSlice);
     ~BpKernel();
@@ -87,7 +86,7 @@ public:
     // as in HSgm::sgm) and back-project them all over the region. False when
     // the sizes cannot be prepared.
     bool reconstruct(const double *sgm, int width, int rows, double x0, double z0, double x1,
-                     double z1, double angleOffsetDeg);
+        double z1, double angleOffsetDeg);
 
     // Sets the N x N grid to zeros and clears resultValid.
     void clearResult();

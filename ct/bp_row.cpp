@@ -12,8 +12,8 @@ namespace {
 
 // One grid row: result[x] += f[k] + (u - k) * (f[k + 1] - f[k]) for xa <= x <= xb,
 // with u = ((x - h) * c - dzs) + h, dzs = (z - h) * s, k = floor(u), 0 <= k < n - 1.
-void rowAddGeneric(double *row, int xa, int xb, double h, double c, double dzs, const double *f,
-                   int n)
+void rowAddGeneric(
+    double *row, int xa, int xb, double h, double c, double dzs, const double *f, int n)
 {
     for (int x = xa; x <= xb; ++x) {
         const double u = (double(x) - h) * c - dzs + h;
@@ -34,80 +34,79 @@ void rowAddGeneric(double *row, int xa, int xb, double h, double c, double dzs, 
 // two-register permutes instead of gathers.
 namespace avx512 {
 
-constexpr double kTwo52 = 4503599627370496.0; // x + 2^52 holds a small integer x in its low bits
+    constexpr double kTwo52
+        = 4503599627370496.0; // x + 2^52 holds a small integer x in its low bits
 
-// One step of 8 pixels from x on (lanes in `m`); base is the first sample of the window.
-__attribute__((target("avx512f"), always_inline)) inline void step(
-    double *row, int x, __mmask8 m, long base, __m512d dx, __m512d vc, __m512d vdzs, __m512d vh,
-    __m512d vlim, const double *f)
-{
-    const __m512d u = _mm512_add_pd(_mm512_sub_pd(_mm512_mul_pd(dx, vc), vdzs), vh);
-    const __m512d fl =
-        _mm512_mask_roundscale_pd(u, 0xFF, u, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-    const __m512d fr = _mm512_sub_pd(u, fl);
-    const double b = double(base);
-    const __m512i idx0 = _mm512_castpd_si512(_mm512_add_pd(fl, _mm512_set1_pd(kTwo52 - b)));
-    const __m512i idx1 =
-        _mm512_castpd_si512(_mm512_add_pd(fl, _mm512_set1_pd(kTwo52 + 1.0 - b)));
-    const double *w = f + base;
-    const __m512d w0 = _mm512_loadu_pd(w);
-    const __m512d w1 = _mm512_loadu_pd(w + 8);
-    const __m512d fk = _mm512_permutex2var_pd(w0, idx0, w1);
-    const __m512d fk1 = _mm512_permutex2var_pd(w0, idx1, w1);
-    const __m512d val = _mm512_add_pd(fk, _mm512_mul_pd(fr, _mm512_sub_pd(fk1, fk)));
-    const __mmask8 inside = _mm512_mask_cmp_pd_mask(m, fl, vlim, _CMP_LT_OQ) &
-                            _mm512_cmp_pd_mask(fl, _mm512_setzero_pd(), _CMP_GE_OQ);
-    __m512d r = _mm512_maskz_loadu_pd(m, row + x);
-    r = _mm512_mask_add_pd(r, inside, r, val);
-    _mm512_mask_storeu_pd(row + x, m, r);
-}
-
-// Window start for a step whose smallest u is about uMin (within a small
-// fraction of a sample): floor(uMin) - 1, kept inside the padded row.
-inline long windowBase(double uMin, int n)
-{
-    long b = long(std::floor(uMin)) - 1;
-    if (b < -1)
-        b = -1;
-    if (b > n - 1)
-        b = n - 1;
-    return b;
-}
-
-__attribute__((target("avx512f"))) void rowAdd(double *row, int xa, int xb, double h, double c,
-                                                 double dzs, const double *f, int n)
-{
-    const __m512d vc = _mm512_set1_pd(c);
-    const __m512d vdzs = _mm512_set1_pd(dzs);
-    const __m512d vh = _mm512_set1_pd(h);
-    const __m512d vlim = _mm512_set1_pd(double(n - 1));
-    const __m512d eight = _mm512_set1_pd(8.0);
-    __m512d dx = _mm512_add_pd(_mm512_set1_pd(double(xa) - h),
-                               _mm512_set_pd(7, 6, 5, 4, 3, 2, 1, 0));
-    // Smallest u of each full step: lane 0 when u rises along x, lane 7 when it
-    // falls; advanced by 8c per step (the rounding drift stays far below one
-    // sample, which the window's spare room absorbs).
-    double uMin = (double(xa) - h) * c - dzs + h + (c < 0 ? 7.0 * c : 0.0);
-    const double uStep = 8.0 * c;
-    int x = xa;
-    for (; x + 7 <= xb; x += 8) {
-        step(row, x, 0xFF, windowBase(uMin, n), dx, vc, vdzs, vh, vlim, f);
-        dx = _mm512_add_pd(dx, eight);
-        uMin += uStep;
+    // One step of 8 pixels from x on (lanes in `m`); base is the first sample of the window.
+    __attribute__((target("avx512f"), always_inline)) inline void step(double *row, int x,
+        __mmask8 m, long base, __m512d dx, __m512d vc, __m512d vdzs, __m512d vh, __m512d vlim,
+        const double *f)
+    {
+        const __m512d u = _mm512_add_pd(_mm512_sub_pd(_mm512_mul_pd(dx, vc), vdzs), vh);
+        const __m512d fl
+            = _mm512_mask_roundscale_pd(u, 0xFF, u, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+        const __m512d fr = _mm512_sub_pd(u, fl);
+        const double b = double(base);
+        const __m512i idx0 = _mm512_castpd_si512(_mm512_add_pd(fl, _mm512_set1_pd(kTwo52 - b)));
+        const __m512i idx1
+            = _mm512_castpd_si512(_mm512_add_pd(fl, _mm512_set1_pd(kTwo52 + 1.0 - b)));
+        const double *w = f + base;
+        const __m512d w0 = _mm512_loadu_pd(w);
+        const __m512d w1 = _mm512_loadu_pd(w + 8);
+        const __m512d fk = _mm512_permutex2var_pd(w0, idx0, w1);
+        const __m512d fk1 = _mm512_permutex2var_pd(w0, idx1, w1);
+        const __m512d val = _mm512_add_pd(fk, _mm512_mul_pd(fr, _mm512_sub_pd(fk1, fk)));
+        const __mmask8 inside = _mm512_mask_cmp_pd_mask(m, fl, vlim, _CMP_LT_OQ)
+            & _mm512_cmp_pd_mask(fl, _mm512_setzero_pd(), _CMP_GE_OQ);
+        __m512d r = _mm512_maskz_loadu_pd(m, row + x);
+        r = _mm512_mask_add_pd(r, inside, r, val);
+        _mm512_mask_storeu_pd(row + x, m, r);
     }
-    if (x <= xb) {
-        const int cnt = xb - x + 1;
-        const double ua = (double(x) - h) * c - dzs + h;
-        const double ub = (double(xb) - h) * c - dzs + h;
-        step(row, x, __mmask8((1u << cnt) - 1u), windowBase(std::min(ua, ub), n), dx, vc, vdzs,
-             vh, vlim, f);
+
+    // Window start for a step whose smallest u is about uMin (within a small
+    // fraction of a sample): floor(uMin) - 1, kept inside the padded row.
+    inline long windowBase(double uMin, int n)
+    {
+        long b = long(std::floor(uMin)) - 1;
+        if (b < -1)
+            b = -1;
+        if (b > n - 1)
+            b = n - 1;
+        return b;
     }
-}
+
+    __attribute__((target("avx512f"))) void rowAdd(
+        double *row, int xa, int xb, double h, double c, double dzs, const double *f, int n)
+    {
+        const __m512d vc = _mm512_set1_pd(c);
+        const __m512d vdzs = _mm512_set1_pd(dzs);
+        const __m512d vh = _mm512_set1_pd(h);
+        const __m512d vlim = _mm512_set1_pd(double(n - 1));
+        const __m512d eight = _mm512_set1_pd(8.0);
+        __m512d dx
+            = _mm512_add_pd(_mm512_set1_pd(double(xa) - h), _mm512_set_pd(7, 6, 5, 4, 3, 2, 1, 0));
+        // Smallest u of each full step: lane 0 when u rises along x, lane 7 when it
+        // falls; advanced by 8c per step (the rounding drift stays far below one
+        // sample, which the window's spare room absorbs).
+        double uMin = (double(xa) - h) * c - dzs + h + (c < 0 ? 7.0 * c : 0.0);
+        const double uStep = 8.0 * c;
+        int x = xa;
+        for (; x + 7 <= xb; x += 8) {
+            step(row, x, 0xFF, windowBase(uMin, n), dx, vc, vdzs, vh, vlim, f);
+            dx = _mm512_add_pd(dx, eight);
+            uMin += uStep;
+        }
+        if (x <= xb) {
+            const int cnt = xb - x + 1;
+            const double ua = (double(x) - h) * c - dzs + h;
+            const double ub = (double(xb) - h) * c - dzs + h;
+            step(row, x, __mmask8((1u << cnt) - 1u), windowBase(std::min(ua, ub), n), dx, vc, vdzs,
+                vh, vlim, f);
+        }
+    }
 
 } // namespace avx512
 #endif
-
-
 
 bool vectorSupported()
 {
@@ -121,10 +120,7 @@ bool vectorSupported()
 
 } // namespace
 
-BpRowAdd bpRowAddGeneric()
-{
-    return rowAddGeneric;
-}
+BpRowAdd bpRowAddGeneric() { return rowAddGeneric; }
 
 BpRowAdd bpRowAddVector()
 {
@@ -142,7 +138,4 @@ BpRowAdd bpRowAddBest()
     return fn;
 }
 
-const char *bpRowAddName()
-{
-    return bpRowAddVector() ? "avx512f" : "generic";
-}
+const char *bpRowAddName() { return bpRowAddVector() ? "avx512f" : "generic"; }

@@ -16,8 +16,8 @@
 constexpr std::size_t kBpRowPadFront = 1;
 constexpr std::size_t kBpRowPadBack = 16;
 
-using BpRowAdd = void (*)(double *row, int xa, int xb, double h, double c, double dzs,
-                          const double *f, int n);
+using BpRowAdd
+    = void (*)(double *row, int xa, int xb, double h, double c, double dzs, const double *f, int n);
 
 // The plain loop (any processor).
 BpRowAdd bpRowAddGeneric();

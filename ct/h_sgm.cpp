@@ -59,10 +59,7 @@ void resampleLine(const double *line, const CorGeometry &g, double *out)
 
 namespace {
 
-bool hasSize(const ImgData *img, int w, int h)
-{
-    return img->width() == w && img->height() == h;
-}
+bool hasSize(const ImgData *img, int w, int h) { return img->width() == w && img->height() == h; }
 
 // Reads detector line `slice` of img into line (nDet values).
 void readLine(const ImgData *img, bool rotAxIsV, int slice, double *line)
@@ -76,8 +73,7 @@ void readLine(const ImgData *img, bool rotAxIsV, int slice, double *line)
 } // namespace
 
 bool genSinogram0(HSgm *hSgm, int imgWidth, int imgHeight, const ImgData *const *projections,
-                  int count, const ImgData *i0, const ImgData *bg, bool rotAxIsV, double cor,
-                  int slice)
+    int count, const ImgData *i0, const ImgData *bg, bool rotAxIsV, double cor, int slice)
 {
     if (!hSgm || count < 0 || (count > 0 && !projections))
         return false;
@@ -105,20 +101,22 @@ bool genSinogram0(HSgm *hSgm, int imgWidth, int imgHeight, const ImgData *const 
     if (bg && !bg->ready())
         bg = nullptr;
     if (i0 && !hasSize(i0, imgWidth, imgHeight)) {
-        qDebug() << "Mismatch I0 image size :" << QString("(%1, %2) != (%3, %4) :")
-                                                     .arg(i0->width())
-                                                     .arg(i0->height())
-                                                     .arg(imgWidth)
-                                                     .arg(imgHeight)
+        qDebug() << "Mismatch I0 image size :"
+                 << QString("(%1, %2) != (%3, %4) :")
+                        .arg(i0->width())
+                        .arg(i0->height())
+                        .arg(imgWidth)
+                        .arg(imgHeight)
                  << i0->fileName();
         return false;
     }
     if (bg && !hasSize(bg, imgWidth, imgHeight)) {
-        qDebug() << "Mismatch BG image size :" << QString("(%1, %2) != (%3, %4) :")
-                                                     .arg(bg->width())
-                                                     .arg(bg->height())
-                                                     .arg(imgWidth)
-                                                     .arg(imgHeight)
+        qDebug() << "Mismatch BG image size :"
+                 << QString("(%1, %2) != (%3, %4) :")
+                        .arg(bg->width())
+                        .arg(bg->height())
+                        .arg(imgWidth)
+                        .arg(imgHeight)
                  << bg->fileName();
         return false;
     }
@@ -172,5 +170,5 @@ bool genSinogram0(HSgm *hSgm, const ImgDatas *stack, bool rotAxIsV, double cor, 
         imgs[std::size_t(k)] = stack->at(k);
     const QSize size = stack->size();
     return genSinogram0(hSgm, size.width(), size.height(), imgs.data(), count, stack->i0(),
-                        stack->bg(), rotAxIsV, cor, slice);
+        stack->bg(), rotAxIsV, cor, slice);
 }

@@ -39,18 +39,18 @@ struct HSgm {
 
     std::unique_ptr<double[]> sgm; // attenuation ln((I0 - BG) / (I - BG)), the reconstruction input
     std::unique_ptr<double[]> raw; // measured intensity I after resampling onto the centred grid
-    int width = 0;                 // samples per projection (odd when built: 2 * half - 1)
-    int rows = 0;                  // number of projections = number of images in the stack
-    int slice = 0;                 // slice number it was built for
+    int width = 0; // samples per projection (odd when built: 2 * half - 1)
+    int rows = 0; // number of projections = number of images in the stack
+    int slice = 0; // slice number it was built for
 };
 
 // Geometry of one build: where the centred grid lies on the detector line.
 struct CorGeometry {
     bool rotAxIsV = true; // rotation axis vertical: slices are image rows, else columns
-    int half = 0;         // floor(min(cor, nDet - cor - 1))
-    int width = 0;        // 2 * half - 1 (may be <= 0: nothing to build)
-    double cor = 0.0;     // centre of rotation, detector pixels
-    int corInt = 0;       // floor(cor)
+    int half = 0; // floor(min(cor, nDet - cor - 1))
+    int width = 0; // 2 * half - 1 (may be <= 0: nothing to build)
+    double cor = 0.0; // centre of rotation, detector pixels
+    int corInt = 0; // floor(cor)
     double corFrac = 0.0; // cor - floor(cor)
 
     // The geometry for a detector line of nDet pixels. False when no sinogram
@@ -81,5 +81,4 @@ bool genSinogram0(HSgm *hSgm, const ImgDatas *stack, bool rotAxIsV, double cor, 
 // The same on plain images of imgWidth x imgHeight pixels: projections[0 .. count-1]
 // in stack order; i0 and bg may be null. Every image must have that size (checked).
 bool genSinogram0(HSgm *hSgm, int imgWidth, int imgHeight, const ImgData *const *projections,
-                  int count, const ImgData *i0, const ImgData *bg, bool rotAxIsV, double cor,
-                  int slice);
+    int count, const ImgData *i0, const ImgData *bg, bool rotAxIsV, double cor, int slice);

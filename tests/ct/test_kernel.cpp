@@ -49,7 +49,7 @@ std::vector<double> directFilter(const double *samples, int n, double norm)
 
 // The whole slice by the formulas, pixel by pixel, projection by projection.
 Grid directSlice(const std::vector<double> &sgm, int width, int m, bool perSlice, double x0,
-                 double z0, double x1, double z1, double offsetDeg)
+    double z0, double x1, double z1, double offsetDeg)
 {
     const int n = 2 * (width / 2);
     const double h = n / 2.0;
@@ -143,8 +143,7 @@ void brightCentre(const BpKernel &k, double &cx, double &cz)
 
 } // namespace
 
-class TestKernel : public QObject
-{
+class TestKernel : public QObject {
     Q_OBJECT
 private slots:
     void matchesFormulas_data();
@@ -167,16 +166,16 @@ void TestKernel::matchesFormulas_data()
     QTest::addColumn<double>("offset");
     QTest::addColumn<QVector<double>>("region");
 
-    QTest::newRow("65x45 full, single-slice norm") << 65 << 45 << false << 0.0
-                                                   << QVector<double>{0, 0, 64, 64};
-    QTest::newRow("65x45 full, per-slice norm, offset") << 65 << 45 << true << 17.3
-                                                        << QVector<double>{0, 0, 64, 64};
-    QTest::newRow("31x7 fractional region") << 31 << 7 << false << -33.0
-                                            << QVector<double>{3.7, 5.2, 20.5, 27.9};
-    QTest::newRow("region beyond the grid") << 41 << 12 << true << 90.0
-                                            << QVector<double>{-10, -3.5, 1e6, 1e9};
-    QTest::newRow("narrow column") << 51 << 9 << false << 5.0 << QVector<double>{24, 0, 27, 50};
-    QTest::newRow("3 samples") << 3 << 4 << false << 0.0 << QVector<double>{0, 0, 2, 2};
+    QTest::newRow("65x45 full, single-slice norm")
+        << 65 << 45 << false << 0.0 << QVector<double> { 0, 0, 64, 64 };
+    QTest::newRow("65x45 full, per-slice norm, offset")
+        << 65 << 45 << true << 17.3 << QVector<double> { 0, 0, 64, 64 };
+    QTest::newRow("31x7 fractional region")
+        << 31 << 7 << false << -33.0 << QVector<double> { 3.7, 5.2, 20.5, 27.9 };
+    QTest::newRow("region beyond the grid")
+        << 41 << 12 << true << 90.0 << QVector<double> { -10, -3.5, 1e6, 1e9 };
+    QTest::newRow("narrow column") << 51 << 9 << false << 5.0 << QVector<double> { 24, 0, 27, 50 };
+    QTest::newRow("3 samples") << 3 << 4 << false << 0.0 << QVector<double> { 0, 0, 2, 2 };
 }
 
 void TestKernel::matchesFormulas()
@@ -191,20 +190,20 @@ void TestKernel::matchesFormulas()
     // The last sample of each row lies outside the transform: make it loud.
     for (int i = 0; i < m; ++i)
         sgm[std::size_t(i) * width + width - 1] = 1e6;
-    const Grid ref = directSlice(sgm, width, m, perSlice, region[0], region[1], region[2],
-                                 region[3], offset);
+    const Grid ref
+        = directSlice(sgm, width, m, perSlice, region[0], region[1], region[2], region[3], offset);
     const int n = BpKernel::gridSizeFor(width);
     const std::size_t cells = std::size_t(n) * n;
 
     // At once: every projection over the whole region, tile by tile.
     BpKernel k(perSlice ? BpNormalisation::Parallel : BpNormalisation::SingleSlice);
-    QVERIFY(k.reconstruct(sgm.data(), width, m, region[0], region[1], region[2], region[3],
-                          offset));
+    QVERIFY(
+        k.reconstruct(sgm.data(), width, m, region[0], region[1], region[2], region[3], offset));
     QCOMPARE(k.n(), n);
     QCOMPARE(k.m(), m);
     QVERIFY(k.resultValid());
     QVERIFY2(relDiff(k.result(), ref.data(), cells) < 1e-9,
-             qPrintable(QString::number(relDiff(k.result(), ref.data(), cells))));
+        qPrintable(QString::number(relDiff(k.result(), ref.data(), cells))));
 
     // Projection by projection, as the single-slice calculator steps.
     BpKernel one(perSlice ? BpNormalisation::Parallel : BpNormalisation::SingleSlice);
@@ -219,8 +218,8 @@ void TestKernel::matchesFormulas()
     QVERIFY(relDiff(one.result(), ref.data(), cells) < 1e-9);
 
     // Filtered rows by themselves.
-    const std::vector<double> f0 =
-        directFilter(sgm.data(), n, perSlice ? double(n) : double(n) * m);
+    const std::vector<double> f0
+        = directFilter(sgm.data(), n, perSlice ? double(n) : double(n) * m);
     QVERIFY(relDiff(k.filtered(0), f0.data(), std::size_t(n)) < 1e-9);
 
     // Nothing outside the inscribed circle or the region is written.
@@ -228,8 +227,8 @@ void TestKernel::matchesFormulas()
     for (int z = 0; z < n; ++z)
         for (int x = 0; x < n; ++x) {
             const bool inCircle = std::sqrt((x - h) * (x - h) + (z - h) * (z - h)) < h;
-            const bool inRegion = x >= std::trunc(region[0]) && x < region[2] &&
-                                  z >= std::trunc(region[1]) && z < region[3];
+            const bool inRegion = x >= std::trunc(region[0]) && x < region[2]
+                && z >= std::trunc(region[1]) && z < region[3];
             if (!inCircle || !inRegion)
                 QCOMPARE(k.resultAt(z, x), 0.0);
         }
@@ -243,16 +242,16 @@ void TestKernel::rowRoutinesAgree()
     const BpRowAdd gen = bpRowAddGeneric();
     std::mt19937 rnd(7);
     std::uniform_real_distribution<double> val(-1.0, 1.0);
-    for (int n : {2, 6, 16, 50, 129}) {
+    for (int n : { 2, 6, 16, 50, 129 }) {
         // Padding holds NaN: a sum that touched it would show.
         const int front = 8, back = 24;
-        std::vector<double> buf(std::size_t(front + n + back),
-                                std::numeric_limits<double>::quiet_NaN());
+        std::vector<double> buf(
+            std::size_t(front + n + back), std::numeric_limits<double>::quiet_NaN());
         for (int k = 0; k < n; ++k)
             buf[std::size_t(front + k)] = val(rnd);
         const double *f = buf.data() + front;
         const double h = n / 2.0;
-        for (double th : {0.0, 0.3, kPi / 2, 2.0, kPi, -0.7, 3 * kPi / 4}) {
+        for (double th : { 0.0, 0.3, kPi / 2, 2.0, kPi, -0.7, 3 * kPi / 4 }) {
             const double c = std::cos(th), s = std::sin(th);
             for (int z = 0; z < n; ++z) {
                 const double dzs = (z - h) * s;
@@ -263,9 +262,16 @@ void TestKernel::rowRoutinesAgree()
                         vec(b.data(), xa, xb, h, c, dzs, f, n);
                         for (int x = 0; x < n; ++x) {
                             if (!(std::abs(a[x] - b[x]) <= 1e-12)) {
-                                QFAIL(qPrintable(QString("n %1 th %2 z %3 span %4..%5 x %6: %7 vs %8")
-                                                     .arg(n).arg(th).arg(z).arg(xa).arg(xb)
-                                                     .arg(x).arg(a[x]).arg(b[x])));
+                                QFAIL(
+                                    qPrintable(QString("n %1 th %2 z %3 span %4..%5 x %6: %7 vs %8")
+                                                   .arg(n)
+                                                   .arg(th)
+                                                   .arg(z)
+                                                   .arg(xa)
+                                                   .arg(xb)
+                                                   .arg(x)
+                                                   .arg(a[x])
+                                                   .arg(b[x])));
                             }
                         }
                     }
@@ -287,7 +293,7 @@ void TestKernel::diskReconstructsInPlace()
     double cx = 0, cz = 0;
     brightCentre(ct2, cx, cz);
     QVERIFY2(std::abs(cx - xp) < 0.25 && std::abs(cz - zp) < 0.25,
-             qPrintable(QString("disk centre at (%1, %2)").arg(cx).arg(cz)));
+        qPrintable(QString("disk centre at (%1, %2)").arg(cx).arg(cz)));
 
     // A parallel result is M times the single-slice one.
     std::vector<double> scaled(ct1.result(), ct1.result() + std::size_t(n) * n);
@@ -306,7 +312,7 @@ void TestKernel::diskReconstructsInPlace()
             }
     inside /= count;
     QVERIFY2(std::abs(inside / (2 * m * mu) - 1) < 0.15,
-             qPrintable(QString("mean inside %1, expected about %2").arg(inside).arg(2 * m * mu)));
+        qPrintable(QString("mean inside %1, expected about %2").arg(inside).arg(2 * m * mu)));
     QVERIFY(std::abs(ct2.resultAt(100, 30)) < 0.1 * 2 * m * mu);
     QVERIFY(ct2.scanResult());
     QVERIFY(ct2.resultMax() >= ct2.resultAt(int(zp), int(xp)));
@@ -326,7 +332,7 @@ void TestKernel::angleOffsetRotates()
     double cx = 0, cz = 0;
     brightCentre(b, cx, cz);
     QVERIFY2(std::abs(cx - zp) < 0.25 && std::abs(cz - (n - xp)) < 0.25,
-             qPrintable(QString("disk centre at (%1, %2)").arg(cx).arg(cz)));
+        qPrintable(QString("disk centre at (%1, %2)").arg(cx).arg(cz)));
     double worst = 0;
     for (int z = 1; z < n; ++z)
         for (int x = 0; x < n; ++x)
@@ -376,18 +382,18 @@ void TestKernel::linearAndScaled()
 void TestKernel::refusesImpossibleSizes()
 {
     BpKernel k;
-    for (auto nm : {std::pair<int, int>{0, 5}, {3, 5}, {-4, 5}, {4, 0}, {1, 1}}) {
+    for (auto nm : { std::pair<int, int> { 0, 5 }, { 3, 5 }, { -4, 5 }, { 4, 0 }, { 1, 1 } }) {
         QTest::ignoreMessage(QtDebugMsg,
-                             qPrintable(QString("Can't prepare the back-projection for these "
-                                                "sizes : N = %1, M = %2")
-                                            .arg(nm.first)
-                                            .arg(nm.second)));
+            qPrintable(QString("Can't prepare the back-projection for these "
+                               "sizes : N = %1, M = %2")
+                           .arg(nm.first)
+                           .arg(nm.second)));
         QVERIFY(!k.prepare(nm.first, nm.second));
         QVERIFY(!k.prepared());
         QVERIFY(k.result() == nullptr);
     }
     // An empty kernel ignores every step.
-    const double row[4] = {1, 2, 3, 4};
+    const double row[4] = { 1, 2, 3, 4 };
     k.transformRow(0, row);
     k.filterRow(0);
     k.backProject(0, 0, 0, 4, 4, 0);
@@ -396,7 +402,8 @@ void TestKernel::refusesImpossibleSizes()
     QVERIFY(!k.scanResult());
     QVERIFY(k.filtered(0) == nullptr);
     // A sinogram of a single sample leaves no transform length.
-    QTest::ignoreMessage(QtDebugMsg, "Can't prepare the back-projection for these sizes : N = 0, M = 3");
+    QTest::ignoreMessage(
+        QtDebugMsg, "Can't prepare the back-projection for these sizes : N = 0, M = 3");
     QVERIFY(!k.reconstruct(row, 1, 3, 0, 0, 1, 1, 0));
     // Projection indexes outside 0 ... M-1 are ignored.
     QVERIFY(k.prepare(4, 2));
@@ -444,7 +451,7 @@ void TestKernel::kernelsInThreads()
     };
     std::vector<Job> jobs;
     for (int t = 0; t < 4; ++t) {
-        Job j{65 + 32 * (t % 2), 40 + 7 * t, {}, {}, {}};
+        Job j { 65 + 32 * (t % 2), 40 + 7 * t, {}, {}, {} };
         j.sgm = diskSinogram(j.width, j.m, 20 + 5 * t, 30, 5, 0.02);
         BpKernel k(BpNormalisation::Parallel);
         k.reconstruct(j.sgm.data(), j.width, j.m, 0, 0, 1e9, 1e9, 3.0);

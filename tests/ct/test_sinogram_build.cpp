@@ -28,8 +28,10 @@ constexpr double kPi = 3.14159265358979323846;
 // An ITEX file of w x h unsigned 32-bit pixels with value f(x, y), rounded.
 bool writeItex32(const QString &path, int w, int h, const std::function<double(int, int)> &f)
 {
-    const QByteArray comment =
-        QString("Prop_ImageWidth=%1,Prop_ImageHeight=%2,BytesPerPixel=4,").arg(w).arg(h).toLatin1();
+    const QByteArray comment = QString("Prop_ImageWidth=%1,Prop_ImageHeight=%2,BytesPerPixel=4,")
+                                   .arg(w)
+                                   .arg(h)
+                                   .toLatin1();
     QByteArray data(64, '\0');
     data[0] = 'I';
     data[1] = 'M';
@@ -38,8 +40,8 @@ bool writeItex32(const QString &path, int w, int h, const std::function<double(i
     QByteArray px(w * h * 4, '\0');
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            qToLittleEndian<quint32>(quint32(std::llround(std::max(0.0, f(x, y)))),
-                                     px.data() + 4 * (y * w + x));
+            qToLittleEndian<quint32>(
+                quint32(std::llround(std::max(0.0, f(x, y)))), px.data() + 4 * (y * w + x));
     data += px;
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
@@ -74,14 +76,13 @@ struct Fixture {
     {
         for (int k = 0; k < count; ++k) {
             const QString p = dir.filePath(QString("img%1.img").arg(k, 5, 10, QChar('0')));
-            if (!writeItex32(p, w, h, [&](int x, int y) { return f(k, x, y); }) ||
-                !stack.add(p))
+            if (!writeItex32(p, w, h, [&](int x, int y) { return f(k, x, y); }) || !stack.add(p))
                 return false;
         }
         return true;
     }
-    std::unique_ptr<ImgData> image(const QString &name, int w, int h,
-                                   const std::function<double(int, int)> &f)
+    std::unique_ptr<ImgData> image(
+        const QString &name, int w, int h, const std::function<double(int, int)> &f)
     {
         const QString p = dir.filePath(name);
         return writeItex32(p, w, h, f) ? loadImage(p) : nullptr;
@@ -107,8 +108,7 @@ struct LogCounter {
 
 } // namespace
 
-class TestSinogramBuild : public QObject
-{
+class TestSinogramBuild : public QObject {
     Q_OBJECT
 private slots:
     void geometry_data();
@@ -135,8 +135,8 @@ void TestSinogramBuild::geometry_data()
 
     QTest::newRow("2048, cor 1023.5") << 2048 << 1023.5 << true << 1023 << 2045 << 1.5 << 2045.5;
     QTest::newRow("2048, cor 100") << 2048 << 100.0 << true << 100 << 199 << 1.0 << 199.0;
-    QTest::newRow("2048, cor 1900.25") << 2048 << 1900.25 << true << 146 << 291 << 1755.25
-                                       << 2045.25;
+    QTest::newRow("2048, cor 1900.25")
+        << 2048 << 1900.25 << true << 146 << 291 << 1755.25 << 2045.25;
     QTest::newRow("cor 0.7") << 2048 << 0.7 << false << 0 << 0 << 0.0 << 0.0;
     QTest::newRow("cor 2047.2") << 2048 << 2047.2 << false << 0 << 0 << 0.0 << 0.0;
     QTest::newRow("cor 2047") << 2048 << 2047.0 << true << 0 << -1 << 0.0 << 0.0;
@@ -194,7 +194,7 @@ void TestSinogramBuild::holderResize()
     QCOMPARE(h.width, 3);
     QCOMPARE(h.rows, 4);
     h.sgmRow(3)[2] = 7.0; // the last value belongs to the array
-    for (auto wr : {std::pair<int, int>{0, 4}, {-1, 5}, {5, 0}}) {
+    for (auto wr : { std::pair<int, int> { 0, 4 }, { -1, 5 }, { 5, 0 } }) {
         QVERIFY(h.resize(wr.first, wr.second));
         QVERIFY(!h.built());
         QVERIFY(!h.sgm && !h.raw);
@@ -221,9 +221,8 @@ void TestSinogramBuild::buildsRowsAndColumns()
     auto line = [&](int x, int y) { return rotAxIsV ? y : x; };
     Fixture fx;
     QVERIFY(fx.dir.isValid());
-    QVERIFY(fx.addImages(4, w, h, [&](int k, int x, int y) {
-        return 200 + 10 * k + 3 * pos(x, y) + line(x, y);
-    }));
+    QVERIFY(fx.addImages(
+        4, w, h, [&](int k, int x, int y) { return 200 + 10 * k + 3 * pos(x, y) + line(x, y); }));
     fx.i0 = fx.image("i0.img", w, h, [&](int x, int y) { return 1000 + pos(x, y); });
     fx.bg = fx.image("bg.img", w, h, [](int, int) { return 50; });
     QVERIFY(fx.i0 && fx.bg);
@@ -255,15 +254,16 @@ void TestSinogramBuild::nonPositiveDifferences()
             return 20.0; // below BG
         return 300.0 + k;
     }));
-    fx.i0 = fx.image("i0.img", 12, 3, [](int x, int) { return x == 2 ? 60 : (x == 3 ? 80 : 1080); });
+    fx.i0
+        = fx.image("i0.img", 12, 3, [](int x, int) { return x == 2 ? 60 : (x == 3 ? 80 : 1080); });
     fx.bg = fx.image("bg.img", 12, 3, [](int, int) { return 80; });
     HSgm s;
     QVERIFY(genSinogram0(&s, &fx.stack, true, 5.0, 1));
     QCOMPARE(s.width, 9);
     for (int k = 0; k < 2; ++k) {
         const double *row = s.sgmRow(k);
-        QCOMPARE(row[3], std::log(1000.0));            // pixel 4: I = BG, b -> 1
-        QCOMPARE(row[5], std::log(1000.0));            // pixel 6: I < BG, b -> 1
+        QCOMPARE(row[3], std::log(1000.0)); // pixel 4: I = BG, b -> 1
+        QCOMPARE(row[5], std::log(1000.0)); // pixel 6: I < BG, b -> 1
         QCOMPARE(row[1], std::log(1.0 / (220.0 + k))); // pixel 2: I0 < BG, a -> 1
         QCOMPARE(row[2], std::log(1.0 / (220.0 + k))); // pixel 3: I0 = BG, a -> 1
         QCOMPARE(row[0], std::log(1000.0 / (220.0 + k)));
@@ -307,7 +307,7 @@ void TestSinogramBuild::refusals()
     fx.i0 = fx.image("i0.img", 8, 4, [](int, int) { return 1000; });
     QVERIFY(fx.i0);
     QTest::ignoreMessage(QtDebugMsg,
-                         QRegularExpression("^Mismatch I0 image size : \"\\(8, 4\\) != \\(10, 4\\) :\""));
+        QRegularExpression("^Mismatch I0 image size : \"\\(8, 4\\) != \\(10, 4\\) :\""));
     QVERIFY(!genSinogram0(&s, &fx.stack, true, 4.0, 1));
     QCOMPARE(s.sgmRow(2)[3], kept);
     fx.i0.reset();
@@ -329,7 +329,7 @@ void TestSinogramBuild::centreOutsideLeavesHolder()
     const double kept = s.rawRow(1)[0];
     {
         LogCounter log;
-        for (double cor : {0.7, 0.0, -2.0, 9.2, 10.0, 1e300, std::nan("")})
+        for (double cor : { 0.7, 0.0, -2.0, 9.2, 10.0, 1e300, std::nan("") })
             QVERIFY(!genSinogram0(&s, &fx.stack, true, cor, 0));
         QCOMPARE(LogCounter::count(), 0); // an unusable centre is not an error
     }
@@ -401,7 +401,7 @@ void TestSinogramBuild::diskReconstructsWhereItWas()
                 wsum += 1;
             }
     QVERIFY2(std::abs(sx / wsum - (h + dx)) < 0.3 && std::abs(sz / wsum - (h + dz)) < 0.3,
-             qPrintable(QString("disk centre at (%1, %2)").arg(sx / wsum).arg(sz / wsum)));
+        qPrintable(QString("disk centre at (%1, %2)").arg(sx / wsum).arg(sz / wsum)));
     // The flat top is about 2 M mu.
     const double centre = k.resultAt(int(h + dz), int(h + dx));
     QVERIFY2(std::abs(centre / (2 * m * mu) - 1) < 0.15, qPrintable(QString::number(centre)));

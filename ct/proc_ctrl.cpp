@@ -4,7 +4,9 @@
 
 #include <QButtonGroup>
 #include <QDebug>
+#include <algorithm>
 #include <cstdlib>
+#include <limits>
 
 ProcCtrl::ProcCtrl(QWidget *parent)
     : QFrame(parent)
@@ -122,6 +124,7 @@ void ProcCtrl::fillRunParams(CtRunParams &p, bool calcCt1, bool calcCt2) const
     long long step = std::llabs(static_cast<long long>(sliceStep()));
     if (step == 0)
         step = 1;
+    step = std::min<long long>(step, std::numeric_limits<int>::max()); // |INT_MIN| does not fit
     p.sliceStep = static_cast<int>(p.sliceTo < p.sliceFrom ? -step : step);
     p.threads = threads();
     p.currentSlice = p.sliceFrom;

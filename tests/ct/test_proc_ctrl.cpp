@@ -209,6 +209,7 @@ private slots:
         QTest::newRow("single slice") << 42 << 42 << 3 << 3;
         QTest::newRow("zero step taken as one") << 0 << 99 << 0 << 1;
         QTest::newRow("zero step, downwards") << 99 << 0 << 0 << -1;
+        QTest::newRow("most negative step") << 0 << 9 << int(-2147483647 - 1) << 2147483647;
     }
     void stepFollowsRangeDirection()
     {

@@ -10,6 +10,7 @@
 #include <QFrame>
 #include <QImage>
 #include <memory>
+#include <vector>
 
 class ImgDatas;
 class ImgDispWPV;

@@ -48,8 +48,7 @@ namespace avx512 {
         const __m512d fr = _mm512_sub_pd(u, fl);
         const double b = double(base);
         const __m512i idx0 = _mm512_castpd_si512(_mm512_add_pd(fl, _mm512_set1_pd(kTwo52 - b)));
-        const __m512i idx1
-            = _mm512_castpd_si512(_mm512_add_pd(fl, _mm512_set1_pd(kTwo52 + 1.0 - b)));
+        const __m512i idx1 = _mm512_add_epi64(idx0, _mm512_set1_epi64(1));
         const double *w = f + base;
         const __m512d w0 = _mm512_loadu_pd(w);
         const __m512d w1 = _mm512_loadu_pd(w + 8);
@@ -67,7 +66,8 @@ namespace avx512 {
     // fraction of a sample): floor(uMin) - 1, kept inside the padded row.
     inline long windowBase(double uMin, int n)
     {
-        long b = long(std::floor(uMin)) - 1;
+        long b = long(uMin)
+            - 1; // truncation: differs from floor only below 0, where b is clamped to -1
         if (b < -1)
             b = -1;
         if (b > n - 1)

@@ -213,6 +213,11 @@ bool PhantomScan::writeProjections(const Phantom &p, const std::vector<double> &
 
 bool PhantomScan::writeScan(const QString &dir, QStringList *written) const
 {
+    const QString problem = check(s);
+    if (!problem.isEmpty()) {
+        qDebug() << "Refused scan settings :" << qPrintable(problem);
+        return false;
+    }
     if (!QDir().mkpath(dir)) {
         qDebug() << "Can not make the scan directory :" << dir;
         return false;
@@ -269,6 +274,11 @@ double PhantomScan::fluxAt(double e, double edgeEV)
 
 bool PhantomScan::writeXafs(const XafsSettings &x, const QString &dir, QStringList *written) const
 {
+    const QString problem = check(s, x);
+    if (!problem.isEmpty()) {
+        qDebug() << "Refused measurement settings :" << qPrintable(problem);
+        return false;
+    }
     const QDir d(dir);
     if (!QDir().mkpath(dir) || !d.mkpath(QStringLiteral("I0")) || !d.mkpath(QStringLiteral("BG"))) {
         qDebug() << "Can not make the measurement directory :" << dir;

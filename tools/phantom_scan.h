@@ -73,7 +73,7 @@ public:
 
     // dir/I0.img, dir/BG.img, dir/proj_00000.img ... (the directory is made when
     // missing). Appends every file written to `written`. False, with a log line,
-    // when a file cannot be written.
+    // when the settings fail check() (nothing is written) or a file cannot be written.
     bool writeScan(const QString &dir, QStringList *written) const;
 
     // A CT-XAFS measurement in the ASR-standard layout: per energy E the

@@ -8,6 +8,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
@@ -254,6 +256,19 @@ private slots:
         QVERIFY(written.isEmpty());
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("keep"));
+
+        // Settings that were never checked are refused before anything is made.
+        s.height = -5;
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Refused scan settings : height"));
+        QVERIFY(!PhantomScan(s).writeScan(dir.filePath("neg"), &written));
+        XafsSettings x;
+        x.sample.clear();
+        s.height = 2;
+        QTest::ignoreMessage(
+            QtDebugMsg, QRegularExpression("^Refused measurement settings : the sample"));
+        QVERIFY(!PhantomScan(s).writeXafs(x, dir.filePath("neg"), &written));
+        QVERIFY(written.isEmpty());
+        QVERIFY(!QFileInfo::exists(dir.filePath("neg")));
     }
 };
 

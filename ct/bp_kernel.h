@@ -94,6 +94,7 @@ public:
     bool resultValid() const { return resultValid_; }
     // The grid, N * N values, [z][x]; null when not prepared.
     const double *result() const { return result_.empty() ? nullptr : result_.data(); }
+    // One grid value; unchecked, 0 <= z, x < N.
     double resultAt(int z, int x) const { return result_[std::size_t(z) * n_ + x]; }
     // Scans the grid for its extremes (starting from the largest and lowest
     // finite double) into resultMin() / resultMax(). False on an empty grid.

@@ -3,7 +3,9 @@
 //   BM_FormulaLoop  the straightforward loop of the formulas (the baseline),
 //   BM_Kernel       the kernel's all-projections pass (filtered rows ready),
 //   BM_WholeSlice   sinogram build from an image stack, transform, filter and
-//                   back-projection of one slice.
+//                   back-projection of one slice,
+//   BM_RowRoutine   each row routine this processor runs (0 plain loop, 1 AVX2,
+//                   2 AVX-512), projection after projection over the whole grid.
 // Rates are taken over the CPU time of the benchmark's one thread, so they are
 // per core even on a busy machine. The label names the row routine in use.
 // Arguments: N (grid size) and M (projections). The "relDiffToFormula" counter
@@ -209,6 +211,46 @@ void BM_WholeSlice(benchmark::State &state)
     setRate(state, n, m);
 }
 
+void BM_RowRoutine(benchmark::State &state)
+{
+    const int n = int(state.range(0)), m = int(state.range(1));
+    const int which = int(state.range(2));
+    const BpRowAdd fn = which == 0 ? bpRowAddGeneric()
+        : which == 1               ? bpRowAddAvx2()
+                                   : bpRowAddAvx512();
+    if (!fn) {
+        state.SkipWithError("this processor lacks the routine's instructions");
+        return;
+    }
+    Prepared &p = prepared(n, m);
+    const BpKernel &k = *p.kernel;
+    const double h = n / 2.0;
+    const long long hi = n / 2;
+    std::vector<double> grid(std::size_t(n) * n);
+    for (auto _ : state) {
+        std::fill(grid.begin(), grid.end(), 0.0);
+        for (int i = 0; i < m; ++i) {
+            const double th = i * kPi / m;
+            const double c = std::cos(th), s = std::sin(th);
+            for (int z = 0; z < n; ++z) {
+                const long long dz = z - hi, r2 = hi * hi - dz * dz;
+                if (r2 <= 0)
+                    continue;
+                long long t = (long long)std::sqrt(double(r2));
+                while (t > 0 && t * t >= r2)
+                    --t;
+                fn(grid.data() + std::size_t(z) * n, int(hi - t), int(hi + t), h, c, (z - h) * s,
+                    k.filtered(i), n);
+            }
+        }
+        benchmark::DoNotOptimize(grid.data());
+    }
+    const double updates = circlePixels(n) * m;
+    state.counters["updates/s/core"]
+        = benchmark::Counter(updates * double(state.iterations()), benchmark::Counter::kIsRate);
+    state.SetLabel(which == 0 ? "generic" : which == 1 ? "avx2" : "avx512f");
+}
+
 void sizes(benchmark::internal::Benchmark *b)
 {
     b->Args({ 512, 360 })->Args({ 1024, 720 })->Args({ 2048, 1800 });
@@ -220,5 +262,10 @@ void sizes(benchmark::internal::Benchmark *b)
 BENCHMARK(BM_FormulaLoop)->Apply(sizes)->Iterations(1);
 BENCHMARK(BM_Kernel)->Apply(sizes);
 BENCHMARK(BM_WholeSlice)->Apply(sizes);
+BENCHMARK(BM_RowRoutine)
+    ->Args({ 1024, 720, 0 })
+    ->Args({ 1024, 720, 1 })
+    ->Args({ 1024, 720, 2 })
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

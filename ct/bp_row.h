@@ -9,8 +9,8 @@
 // f[n] ... f[n + kBpRowPadBack - 1] must be readable (their values are never
 // used in a sum).
 //
-// The routines are chosen at run time: the AVX-512 one where the processor has
-// it, otherwise the plain loop, so one build runs on any x86-64.
+// The routines are chosen at run time: AVX-512 where the processor has it, else
+// AVX2, else the plain loop, so one build runs on any x86-64.
 #include <cstddef>
 
 constexpr std::size_t kBpRowPadFront = 1;
@@ -21,9 +21,11 @@ using BpRowAdd
 
 // The plain loop (any processor).
 BpRowAdd bpRowAddGeneric();
-// The AVX-512F routine, or null when this processor lacks it.
-BpRowAdd bpRowAddVector();
+// The AVX2 + FMA routine (gathers, 4 pixels per step), or null when this processor lacks it.
+BpRowAdd bpRowAddAvx2();
+// The AVX-512F routine (8 pixels per step), or null when this processor lacks it.
+BpRowAdd bpRowAddAvx512();
 // The fastest routine this processor runs.
 BpRowAdd bpRowAddBest();
-// "avx512f" or "generic": the routine bpRowAddBest() chose.
+// "avx512f", "avx2" or "generic": the routine bpRowAddBest() chose.
 const char *bpRowAddName();

@@ -4,7 +4,10 @@
 
 #include <QString>
 
+#include <memory>
+
 class Body;
+class QTimer;
 
 // The fixed table of command words that drives the main window without the
 // mouse: configuration lines at start-up, the lines of a setup file and the
@@ -19,19 +22,38 @@ public:
     explicit CommandTable(Body &body);
     ~CommandTable();
 
-    // Runs the command on the main window. Afterwards the main window's
-    // callBatchCheckEnd() is emitted (a word that matches nothing counts as
-    // done too), except for "calc_exec", whose end is the end of the
-    // calculation it starts.
+    // Runs the command on the main window (words in any letter case). When it
+    // is done the main window's callBatchCheckEnd() is emitted; a word that
+    // matches nothing counts as done at once. "calc_exec" is done when the
+    // calculation it starts has ended, and a command that leaves images
+    // loading (or waiting to load) is done when loading has ended, so that a
+    // following "calc_exec" sees the whole stack.
     void exec(const BatchCmd &cmd);
+
+    // True while a command waits for the end of loading before it counts as
+    // done.
+    bool isWaitingForLoad() const { return waitingForLoad; }
 
     // Writes the state of the controls as a setup file; false (and a log
     // line) when it cannot be written.
     bool saveSetup(const QString &fname);
-    // Executes every line of a setup file; false (and a log line) when it
-    // cannot be opened.
+    // Executes every line of a setup file in order; false (and a log line)
+    // when it cannot be opened.
     bool loadSetup(const QString &fname);
 
+    // Progress of the range run in progress: slices done of the total, both 0
+    // when no range run is going on.
+    int rangeDone() const;
+    int rangeTotal() const;
+
 private:
+    // Runs the action of the key that matches; false when "calc_exec" took
+    // over the end of the command.
+    bool dispatch(const BatchCmd &cmd);
+    bool loadingGoesOn() const;
+    void checkLoadEnd();
+
     Body &body;
+    std::unique_ptr<QTimer> loadWatch; // polls for the end of loading
+    bool waitingForLoad = false;
 };

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <limits>
-#include <new>
 
 namespace {
 
@@ -137,7 +137,7 @@ bool BpKernel::prepare(int n, int m)
     if (ok) {
         try {
             result_.assign(nn * nn, 0.0);
-        } catch (const std::bad_alloc &) {
+        } catch (const std::exception &) { // bad_alloc, or length_error beyond max_size()
             ok = false;
         }
     }
@@ -267,9 +267,19 @@ RowSpan rowSpan(int n, int z, int xLo, int xHi)
 
 } // namespace
 
+namespace {
+bool usableOffset(double angleOffsetDeg)
+{
+    if (std::isfinite(angleOffsetDeg))
+        return true;
+    qDebug() << "Angle offset is not a finite number :" << angleOffsetDeg;
+    return false;
+}
+} // namespace
+
 void BpKernel::backProject(int i, double x0, double z0, double x1, double z1, double angleOffsetDeg)
 {
-    if (!d || i < 0 || i >= m_)
+    if (!d || i < 0 || i >= m_ || !usableOffset(angleOffsetDeg))
         return;
     const int n = n_;
     const int xLo = clampTrunc(x0, 0, n);
@@ -294,7 +304,7 @@ void BpKernel::backProject(int i, double x0, double z0, double x1, double z1, do
 
 void BpKernel::backProjectAll(double x0, double z0, double x1, double z1, double angleOffsetDeg)
 {
-    if (!d)
+    if (!d || !usableOffset(angleOffsetDeg))
         return;
     const int n = n_;
     const int m = m_;

@@ -420,6 +420,15 @@ void TestKernel::refusesImpossibleSizes()
     k.filterRow(-1);
     k.backProject(5, 0, 0, 4, 4, 0);
     QVERIFY(!k.resultValid());
+    // An angle offset that is not a number adds nothing.
+    k.transformRow(0, row);
+    k.filterRow(0);
+    QTest::ignoreMessage(QtDebugMsg, "Angle offset is not a finite number : nan");
+    k.backProject(0, 0, 0, 4, 4, std::nan(""));
+    QTest::ignoreMessage(QtDebugMsg, "Angle offset is not a finite number : inf");
+    k.backProjectAll(0, 0, 4, 4, std::numeric_limits<double>::infinity());
+    QVERIFY(!k.resultValid());
+    QCOMPARE(maxAbs(k.result(), 16), 0.0);
 }
 
 void TestKernel::reusesAndResizes()

@@ -63,10 +63,14 @@ CommandTable::CommandTable(Body &b)
 
 CommandTable::~CommandTable() = default;
 
-void CommandTable::exec(const BatchCmd &cmd)
+void CommandTable::exec(const BatchCmd &cmd) { run(cmd, true); }
+
+void CommandTable::run(const BatchCmd &cmd, bool answer)
 {
     if (!dispatch(cmd))
         return; // "calc_exec": its end is the end of the calculation
+    if (!answer)
+        return;
     if (!waitingForLoad && loadingGoesOn()) {
         waitingForLoad = true;
         loadWatch->start();
@@ -332,7 +336,7 @@ bool CommandTable::loadSetup(const QString &fname)
     if (!SetupFile::read(fname, cmds))
         return false;
     for (const BatchCmd &cmd : qAsConst(cmds))
-        exec(cmd);
+        run(cmd, false);
     return true;
 }
 

@@ -38,7 +38,9 @@ public:
     // line) when it cannot be written.
     bool saveSetup(const QString &fname);
     // Executes every line of a setup file in order; false (and a log line)
-    // when it cannot be opened.
+    // when it cannot be opened. Its lines are not answered to the batch
+    // interpreter: a setup loaded while a batch runs must not let the batch
+    // send its next command before the one in progress is done.
     bool loadSetup(const QString &fname);
 
     // Progress of the range run in progress: slices done of the total, both 0
@@ -47,6 +49,8 @@ public:
     int rangeTotal() const;
 
 private:
+    // exec() with or without the answer to the batch interpreter.
+    void run(const BatchCmd &cmd, bool answer);
     // Runs the action of the key that matches; false when "calc_exec" took
     // over the end of the command.
     bool dispatch(const BatchCmd &cmd);

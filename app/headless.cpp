@@ -1,0 +1,127 @@
+#include "app/headless.h"
+
+#include <QFileInfo> // before the main window's header, which uses QFileInfoList
+
+#include "app/batch.h"
+#include "app/body.h"
+#include "app/command_table.h"
+#include "ct/data_saver.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QPointer>
+
+#include <cstdio>
+
+Headless::Headless(Body &b, const StartFlags &f, QObject *parent)
+    : QObject(parent)
+    , body(b)
+    , flags(f)
+    , table(std::make_unique<CommandTable>(b))
+{
+    timer.setInterval(pollMs);
+    connect(&timer, &QTimer::timeout, this, &Headless::poll);
+}
+
+Headless::~Headless() = default;
+
+void Headless::choosePlatform(const ConfigStore &cs)
+{
+    if (!cs.contains("-nw") || cs.contains("-platform") || qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return;
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+void Headless::start()
+{
+    if (!flags.noWindow)
+        return;
+    clock.start();
+    if (!flags.loadBatch || !flags.execBatch) {
+        QTimer::singleShot(0, this, [this] { emit finished(0); });
+        return;
+    }
+    // The interpreter logs the failure itself; the code is decided here.
+    QFile probe(flags.batchFile);
+    loadFailed = !probe.open(QIODevice::ReadOnly | QIODevice::Text);
+    timer.start();
+}
+
+void Headless::poll()
+{
+    reportProgress();
+    if (pollPending || ending)
+        return;
+    Batch *batch = body.batch();
+    if (!batch)
+        return;
+    pollPending = true;
+    // The batch's state belongs to its thread: read it there. Calls queued
+    // to it run in order, so the first look comes after the queued load
+    // and start of the batch.
+    QPointer<Headless> self(this);
+    QMetaObject::invokeMethod(batch, [self, batch] {
+        const bool running = batch->isRunning();
+        if (self)
+            QMetaObject::invokeMethod(self.data(), [self, running] {
+                if (self)
+                    self->batchState(running);
+            });
+    });
+}
+
+void Headless::batchState(bool running)
+{
+    pollPending = false;
+    if (ending)
+        return;
+    if (loadFailed) {
+        ending = true;
+        timer.stop();
+        emit finished(1);
+        return;
+    }
+    if (running || body.isCalcRunning() || body.isLoading() || body.isCalcStartPending())
+        return;
+    ending = true;
+    timer.stop();
+    flushSaver();
+}
+
+void Headless::flushSaver()
+{
+    // Every result handed to the saver before this call is written before
+    // the call runs in the saver's thread.
+    DataSaver *saver = body.dataSaver();
+    if (!saver) {
+        emit finished(0);
+        return;
+    }
+    QPointer<Headless> self(this);
+    QMetaObject::invokeMethod(saver, [self] {
+        if (self)
+            QMetaObject::invokeMethod(self.data(), [self] {
+                if (self) {
+                    std::fprintf(stderr, "vorlo2: batch done in %.1f s\n", self->clock.elapsed() / 1000.0);
+                    emit self->finished(0);
+                }
+            });
+    });
+}
+
+void Headless::reportProgress()
+{
+    const int total = table->rangeTotal();
+    const int done = table->rangeDone();
+    if (total <= 0 || done == lastDone)
+        return;
+    // At most about one line a second, and always the last slice.
+    const qint64 now = clock.elapsed();
+    if (done < total && lastReportMs >= 0 && now - lastReportMs < 1000)
+        return;
+    lastDone = done;
+    lastReportMs = now;
+    std::fprintf(stderr, "vorlo2: slice %d of %d done (%.1f s)\n", done, total, now / 1000.0);
+}

@@ -6,6 +6,7 @@
 #include "display/img_disp_wpv.h"
 #include "ui_ct_calc2_ui.h"
 
+#include <QCheckBox>
 #include <QDateTime>
 #include <QPainter>
 #include <QPen>
@@ -58,6 +59,10 @@ void CtCalc2Ui::setCtCalc2(CtCalc2 *c)
     connect(this, &CtCalc2Ui::valueRequested, c, &CtCalc2::lookUpValue);
     // A change of the colour bar rebuilds the calculator's image.
     connect(ui->DispCt, &ImgDispWCBar::newBar, this, &CtCalc2Ui::pushLevels);
+    // The bar's "Fix" box changes no mapping, so it sends no newBar(); the
+    // calculator must still learn whether the range is fixed.
+    if (auto *fix = ui->DispCt->colorBar().controlPanel()->findChild<QCheckBox *>("CFix"))
+        connect(fix, &QCheckBox::toggled, this, &CtCalc2Ui::pushLevels);
     pushRegion();
     pushLevels();
 }

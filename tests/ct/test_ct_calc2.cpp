@@ -8,6 +8,7 @@
 #include "image/img_datas.h"
 #include "tests/test_registry.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -479,8 +480,11 @@ void TestCtCalc2::panelColourBarAndReadout()
     QCOMPARE(panel.levelMap().maxV, w.calc->bpKernel().resultMax());
 
     // A fixed bar keeps its range: every value of the slice lies far inside it.
-    panel.setFixColorScale(true);
+    // The box is checked as a user does, on the bar itself.
     panel.setCBarMinMaxForced(-1e9, 1e9);
+    QCheckBox *fix = panel.findChild<QCheckBox *>("CFix");
+    QVERIFY(fix);
+    fix->setChecked(true);
     QVERIFY(runSlice(w, Cor, 2));
     QCOMPARE(panel.levelMap().minV, -1e9);
     QTRY_VERIFY(shown.count() >= 2);

@@ -54,13 +54,19 @@ QStringList DataSaver::targetFolders(
 }
 
 QStringList DataSaver::prepareFolders(
-    const QString &path, const QString &tag, const QString &slice) const
+    const QString &path, const QString &tag, const QString &slice, const QString &fname) const
 {
     // An empty base folder would put the sub folders at the file-system root
     // and plain files wherever the program happens to run: refuse it.
-    if (path.isEmpty())
+    if (path.isEmpty()) {
+        qDebug() << "Can't write file : " << fname;
         return {};
+    }
     const QStringList folders = targetFolders(path, tag, slice);
+    // Sub folders without a kind chosen save nothing; say so rather than
+    // dropping the result unnoticed.
+    if (folders.isEmpty())
+        qDebug() << "No sub folder kind chosen, not saved : " << fname;
     for (const QString &folder : folders) {
         if (!QDir().mkpath(folder))
             qDebug() << "Can't make folder : " << folder;
@@ -73,9 +79,7 @@ void DataSaver::saveData(SavingData *data)
     if (!data)
         return;
     const QString fname = savingFileName(data->name, data->tag, data->slice, "dat");
-    const QStringList folders = prepareFolders(data->path, data->tag, data->slice);
-    if (data->path.isEmpty())
-        qDebug() << "Can't write file : " << fname;
+    const QStringList folders = prepareFolders(data->path, data->tag, data->slice, fname);
     for (const QString &folder : folders)
         writeDataFile(QFileInfo(QDir(folder), fname).absoluteFilePath(), data->data);
 }
@@ -91,9 +95,7 @@ void DataSaver::saveImg(SavingImg *img)
     if (!img)
         return;
     const QString fname = savingFileName(img->name, img->tag, img->slice, "png");
-    const QStringList folders = prepareFolders(img->path, img->tag, img->slice);
-    if (img->path.isEmpty())
-        qDebug() << "Can't write file : " << fname;
+    const QStringList folders = prepareFolders(img->path, img->tag, img->slice, fname);
     for (const QString &folder : folders)
         writeImageFile(QFileInfo(QDir(folder), fname).absoluteFilePath(), img->img);
 }

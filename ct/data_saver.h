@@ -36,8 +36,10 @@ public slots:
 
 private:
     // Makes the folders a record's file goes into (with missing parents) and
-    // returns them; none when the base folder is empty.
-    QStringList prepareFolders(const QString &path, const QString &tag, const QString &slice) const;
+    // returns them; none (logged, with the file name) when the base folder is
+    // empty or sub folders of no kind are asked for.
+    QStringList prepareFolders(
+        const QString &path, const QString &tag, const QString &slice, const QString &fname) const;
 
     bool inSubFoldersFlag = false;
     bool subOfEnergyFlag = false;

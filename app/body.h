@@ -15,6 +15,7 @@
 #include "display/mouse_c.h"
 
 #include <QDateTime>
+#include <QFileInfoList>
 #include <QFrame>
 #include <QPen>
 #include <QString>
@@ -52,6 +53,9 @@ class Body : public QFrame {
 
 public:
     explicit Body(QWidget *parent = nullptr);
+    // With a given number of parallel calculators instead of one per hardware
+    // thread (at least 1).
+    Body(int calculators, QWidget *parent);
     ~Body() override;
 
     // Read access for the command table, setup files and tests.
@@ -244,4 +248,7 @@ private:
     int rangeTotal = 0;
     int rangeDone = 0;
     bool threadsShutDown = false;
+    bool sharingRegion = false; // a region is being passed on to the others
+    QStringList i0Files; // the I0 file set as listed, aligned with i0Energies
+    int calculatorCount = 0;
 };

@@ -1,39 +1,11 @@
+#include "app/body.h"
 #include "app/config_store.h"
 #include "util/data_root.h"
 
 #include <QApplication>
-#include <QCoreApplication>
-#include <QDebug>
-#include <QDir>
-#include <QFileInfo>
-#include <QFormLayout>
-#include <QFrame>
-#include <QLabel>
 #include <QTranslator>
 
 #include <memory>
-
-namespace {
-
-// Stands in for the main window until it exists: the window titled "Vorlo2"
-// showing what start-up settled on.
-std::unique_ptr<QFrame> buildWindow(const ConfigStore &cs, const StartFlags &flags)
-{
-    auto frame = std::make_unique<QFrame>();
-    frame->setWindowTitle("Vorlo2");
-    auto *form = new QFormLayout(frame.get());
-    const QString cfg = cs.fileName().isEmpty() ? QCoreApplication::translate("main", "(none)")
-                                                : QFileInfo(cs.fileName()).absoluteFilePath();
-    form->addRow(QCoreApplication::translate("main", "Configuration file"), new QLabel(cfg));
-    form->addRow(QCoreApplication::translate("main", "Data root"), new QLabel(dataRoot()));
-    if (flags.loadBatch)
-        form->addRow(
-            QCoreApplication::translate("main", "Batch file"), new QLabel(flags.batchFile));
-    frame->resize(480, 120);
-    return frame;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -53,12 +25,14 @@ int main(int argc, char **argv)
         app->installTranslator(translator.get());
     }
 
-    std::unique_ptr<QFrame> window = buildWindow(cs, flags);
+    auto window = std::make_unique<Body>();
+    QObject::connect(window.get(), &Body::finishing, app.get(), &QCoreApplication::quit);
     if (!flags.noWindow)
         window->show();
     if (flags.loadBatch)
-        qDebug().noquote() << QString("Batch file \"%1\" waits for the main window%2")
-                                  .arg(flags.batchFile, flags.execBatch ? " (run requested)" : "");
+        window->batchLoad(flags.batchFile);
+    if (flags.execBatch)
+        window->batchExec();
 
     const int rc = app->exec();
     window.reset();

@@ -53,6 +53,7 @@ bool XafsScanFile::read(const QString &path, double spacing)
     bool inHeader = true;
     bool sawOffset = false;
     int skipped = 0;
+    int shortLines = 0;
     QString line;
     while (in.readLineInto(&line)) {
         const QStringList items = line.simplified().split(QLatin1Char(' '));
@@ -70,8 +71,14 @@ bool XafsScanFile::read(const QString &path, double spacing)
             }
             continue;
         }
-        if (i0Col <= 2 || items.size() <= i0Col)
+        if (i0Col <= 2)
             continue;
+        if (items.size() <= i0Col) {
+            // A cut last line, typically; blank lines are not worth a word.
+            if (!items.first().isEmpty())
+                ++shortLines;
+            continue;
+        }
         const double theta = toDoubleOr0(items[1]);
         const double t = toDoubleOr0(items[2]);
         const double n = toDoubleOr0(items[i0Col]);
@@ -89,6 +96,9 @@ bool XafsScanFile::read(const QString &path, double spacing)
 
     if (skipped > 0)
         qDebug() << "XAFS scan file: data lines without usable angle or time skipped :" << skipped
+                 << path;
+    if (shortLines > 0)
+        qDebug() << "XAFS scan file: data lines without the I0 column skipped :" << shortLines
                  << path;
     if (i0Col <= 2)
         qDebug() << "XAFS scan file without a Mode line naming the I0 column : " << path;

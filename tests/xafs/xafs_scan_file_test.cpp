@@ -134,6 +134,8 @@ void XafsScanFileTest::malformedFilesRefused_data()
     QTest::newRow("data lines too short for the I0 column")
         << QByteArray("Mode 0 0 0 0 0 1\nOffset\n1 15.0 1.0 10\n2 14.9 1.0 10\n")
         << "fewer than two";
+    QTest::newRow("cut in the second data line")
+        << QByteArray("Mode 0 0 0 1\nOffset\n1 15.0 1 7 10\n2 14.9 1") << "without the I0 column";
     QTest::newRow("zero counting time")
         << QByteArray("Mode 0 0 0 1\nOffset\n1 15.0 0 7 10\n2 14.9 0 7 10\n3 14.8 1 7 10\n")
         << "without usable angle or time";

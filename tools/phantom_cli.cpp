@@ -208,6 +208,16 @@ int runPhantomTool(const QStringList &args, QTextStream &out, QTextStream &err)
                    .arg(e.edgeJump != 0
                            ? QStringLiteral(", + %1 above the edge").arg(e.edgeJump, 0, 'g', 5)
                            : QString());
+    if (cmd.kind == PhantomCommand::Xafs) {
+        const QStringList tokens = PhantomScan::energyTokens(cmd.xafs.energies, cmd.xafs.keV);
+        for (int i = 0; i < tokens.size(); ++i)
+            out << QStringLiteral("  data set %1-%2: %3 eV, beam flux %4, edge at %5 eV\n")
+                       .arg(cmd.xafs.sample, tokens.at(i))
+                       .arg(cmd.xafs.energies.at(i), 0, 'g', 10)
+                       .arg(
+                           PhantomScan::fluxAt(cmd.xafs.energies.at(i), cmd.xafs.edgeEV), 0, 'g', 4)
+                       .arg(cmd.xafs.edgeEV, 0, 'g', 10);
+    }
     out.flush();
     if (!ok) {
         err << "vorlo2-phantom: could not write all files to " << cmd.outDir << "\n";

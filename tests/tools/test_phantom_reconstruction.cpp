@@ -64,9 +64,9 @@ private slots:
     {
         QFETCH(double, cor);
         Written w;
-        writeScan(small(180, cor), w);
+        writeScan(small(120, cor), w);
         QVERIFY(w.ok);
-        const PhantomScan scan(small(180, cor));
+        const PhantomScan scan(small(120, cor));
         const Slice slice = phantomtest::reconstruct(w.projections, w.i0, w.bg, scan.cor(), 4);
         QVERIFY(slice.n > 0);
         const Ellipsoid *dense = scan.phantom().component(QStringLiteral("dense"));
@@ -75,7 +75,7 @@ private slots:
         // Centroid of the pixels well above the body: only the dense insert
         // (two body mu above it) gets there, the edge component (one above) not.
         const double flat = slice.mean(0, 0, scan.phantom().flatRadius());
-        const double threshold = flat + 1.5 * 2 * 180 * scan.phantom().bodyMu;
+        const double threshold = flat + 1.5 * 2 * 120 * scan.phantom().bodyMu;
         double sx = 0, sz = 0;
         int count = 0;
         for (int z = 0; z < slice.n; ++z)
@@ -173,7 +173,7 @@ private slots:
     // filter takes off, and a small one reads close to 2 M mu.
     void isolatedDiskValues()
     {
-        const ScanSettings s = small(180);
+        const ScanSettings s = small(90);
         double previous = 2.0;
         for (const double size : { 0.1, 0.4, 0.8 }) {
             PhantomScan scan(s);

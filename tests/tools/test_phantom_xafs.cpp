@@ -170,7 +170,7 @@ private slots:
         QVERIFY2(std::abs(measured - 1) < 0.05, qPrintable(QString::number(measured)));
         const double bodyRatio = flat[1] / flat[0];
         qInfo("edge contrast rise %.4f of 2 M dmu; body ratio %.4f for mu ratio %.4f", measured,
-              bodyRatio, above.bodyMu / below.bodyMu);
+            bodyRatio, above.bodyMu / below.bodyMu);
         // The filter's offset follows the whole slice, edge component included,
         // so the bare body moves a little more than its own mu.
         QVERIFY2(std::abs(bodyRatio - above.bodyMu / below.bodyMu) < 0.015,

@@ -140,9 +140,14 @@ namespace avx2 {
             const __m256d fk1 = _mm256_mask_i32gather_pd(zero, f + 1, k, ok, 8);
             const __m256d val
                 = _mm256_and_pd(_mm256_add_pd(fk, _mm256_mul_pd(fr, _mm256_sub_pd(fk1, fk))), ok);
-            const __m256i store = _mm256_castpd_si256(inSpan);
-            const __m256d r = _mm256_maskload_pd(row + x, store);
-            _mm256_maskstore_pd(row + x, store, _mm256_add_pd(r, val));
+            if (x + 3 <= xb) {
+                _mm256_storeu_pd(row + x, _mm256_add_pd(_mm256_loadu_pd(row + x), val));
+            } else {
+                // Masked moves only for the tail: they are slow on some processors.
+                const __m256i store = _mm256_castpd_si256(inSpan);
+                const __m256d r = _mm256_maskload_pd(row + x, store);
+                _mm256_maskstore_pd(row + x, store, _mm256_add_pd(r, val));
+            }
         }
     }
 

@@ -24,6 +24,7 @@
 #include "xafs/zelkov_stages.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDebug>
 #include <QDir>
@@ -688,8 +689,11 @@ void Body::execSingleCtCalc()
 {
     if (runParams.calcCt1) {
         ctCalc_->calcCt();
-        // A calculator that refused to start (no sinogram) reports nothing.
-        if (calcRunning && !ctCalc_->isRunning()) {
+        // A calculator that refused to start (no sinogram) reports nothing;
+        // one computing at once reports when its queued pass has run.
+        const auto *atOnce = ctCalc_->findChild<QCheckBox *>(QStringLiteral("CalcAtOnce"));
+        const bool queuedPass = atOnce && atOnce->isChecked() && sinogram_->hSgm()->built();
+        if (calcRunning && !ctCalc_->isRunning() && !queuedPass) {
             qDebug() << "CT Calc did not start";
             stopCalcCt();
         }

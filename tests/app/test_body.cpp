@@ -1,0 +1,508 @@
+// The main window on the offscreen platform with tiny ITEX scans written into
+// a temporary folder: loading, end-of-loading defaults, calculation start and
+// stop, range runs on the parallel calculators, the overlap rules between
+// loading and calculating, sharing of regions and colours, the I0 energy rule
+// and an orderly shutdown that writes every queued result.
+#include "app/body.h"
+#include "ct/ct_calc.h"
+#include "ct/ct_calc2.h"
+#include "ct/ct_calc2_ui.h"
+#include "ct/proc_ctrl.h"
+#include "image/img_datas.h"
+#include "select/select_a_file.h"
+#include "select/select_a_img_file.h"
+#include "select/select_data_files.h"
+#include "tests/test_registry.h"
+
+#include <QCheckBox>
+#include <QDirIterator>
+#include <QFile>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+#include <cmath>
+#include <memory>
+
+namespace {
+
+// An ITEX file of w x h 16-bit pixels: a bright field with a dark disk whose
+// darkening grows with the row, so every slice has a sinogram of its own.
+bool writeScanImage(const QString &path, int w, int h, int k)
+{
+    const QByteArray comment
+        = QStringLiteral("Prop_ImageWidth=%1,Prop_ImageHeight=%2,BytesPerPixel=2,")
+              .arg(w)
+              .arg(h)
+              .toLatin1();
+    QByteArray data(64, '\0');
+    data[0] = 'I';
+    data[1] = 'M';
+    qToLittleEndian<quint16>(quint16(comment.size()), data.data() + 2);
+    data += comment;
+    QByteArray px(qsizetype(w) * h * 2, '\0');
+    const double c = w / 2.0 + 0.2 * w * std::cos(k * 0.7);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double d = x + 0.5 - c;
+            const double p = std::abs(d) < 2 ? 0.1 * (1 + y % 7) * (2 - std::abs(d)) : 0;
+            qToLittleEndian<quint16>(
+                quint16(std::lround(30000 * std::exp(-p))), px.data() + 2 * (y * w + x));
+        }
+    data += px;
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+QStringList writeScan(const QTemporaryDir &dir, const QString &prefix, int n, int w, int h)
+{
+    QStringList names;
+    for (int k = 0; k < n; ++k) {
+        const QString p = dir.filePath(QString("%1-%2.img").arg(prefix).arg(k, 4, 10, QChar('0')));
+        if (writeScanImage(p, w, h, k))
+            names << p;
+    }
+    return names;
+}
+
+int filesWithSuffix(const QString &dir, const QString &suffix)
+{
+    int n = 0;
+    QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        if (it.next().endsWith(suffix))
+            ++n;
+    return n;
+}
+
+} // namespace
+
+class TestBody : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+    template <class T> static T *child(Body &b, const char *name)
+    {
+        T *w = b.findChild<T *>(QString::fromLatin1(name));
+        if (!w)
+            qFatal("no child %s", name);
+        return w;
+    }
+    static ProcCtrl *proc(Body &b) { return child<ProcCtrl>(b, "procCtrl"); }
+    static void choose(Body &b, const QStringList &files, bool clear)
+    {
+        QMetaObject::invokeMethod(
+            &b, "dataFilesSelected", Q_ARG(QStringList, files), Q_ARG(bool, clear));
+    }
+    static bool loadAll(Body &b, const QStringList &files, bool clear = true)
+    {
+        QSignalSpy done(&b, &Body::finishedLoadingCTFiles);
+        choose(b, files, clear);
+        return done.wait(5000);
+    }
+    static void clickCalc(Body &b) { child<QPushButton>(b, "CalcCT")->click(); }
+    // The processing panel starts with a horizontal axis; these scans have a
+    // vertical one.
+    static void vertical(Body &b) { proc(b)->setRotAxIsV(true); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        qputenv("QT_LOGGING_RULES", "qt.*=false");
+    }
+
+    void loadsFilesOneByOneAndListsOnlyAccepted()
+    {
+        Body b(2, nullptr);
+        vertical(b);
+        QStringList files = writeScan(dir, "five", 5, 16, 12);
+        // A file of another size is refused and not listed.
+        const QString odd = dir.filePath("odd-0000.img");
+        QVERIFY(writeScanImage(odd, 10, 12, 0));
+        files.insert(2, odd);
+        QSignalSpy done(&b, &Body::finishedLoadingCTFiles);
+        choose(b, files, true);
+        QCOMPARE(b.imgDatas()->count(), 0); // nothing before the event loop turns
+        QCoreApplication::processEvents();
+        QVERIFY(b.imgDatas()->count() <= 1);
+        QVERIFY(done.wait(5000));
+        QTest::qWait(50);
+        QCOMPARE(done.count(), 1);
+        QCOMPARE(b.imgDatas()->count(), 5);
+        QStringList listed = child<SelectDataFiles>(b, "CTFiles")->fileNames();
+        QCOMPARE(listed.size(), 5);
+        QVERIFY(!listed.contains(odd));
+
+        // New clears the stack first; Add appends.
+        QVERIFY(loadAll(b, files.mid(0, 2), true));
+        QCOMPARE(b.imgDatas()->count(), 2);
+        QVERIFY(loadAll(b, files.mid(3, 2), false));
+        QCOMPARE(b.imgDatas()->count(), 4);
+    }
+
+    void secondChoiceWhileLoadingReplacesTheQueue()
+    {
+        Body b(2, nullptr);
+        vertical(b);
+        const QStringList first = writeScan(dir, "first", 6, 16, 12);
+        const QStringList second = writeScan(dir, "second", 2, 16, 12);
+        QSignalSpy done(&b, &Body::finishedLoadingCTFiles);
+        choose(b, first, true);
+        QCoreApplication::processEvents(); // first file loaded
+        const int before = b.imgDatas()->count();
+        QVERIFY(before >= 1 && before < 6);
+        choose(b, second, false);
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 2, 5000);
+        QTest::qWait(50);
+        QCOMPARE(done.count(), 2); // once per chain
+        // The rest of the first choice was dropped; the second was loaded once.
+        QCOMPARE(b.imgDatas()->count(), before + 2);
+        QVERIFY(b.pendingFileList().isEmpty());
+        QVERIFY(!b.isLoading());
+    }
+
+    void endOfLoadingDefaults_data()
+    {
+        QTest::addColumn<bool>("vertical");
+        QTest::addColumn<int>("w");
+        QTest::addColumn<int>("h");
+        QTest::addColumn<double>("cor");
+        QTest::addColumn<int>("slice");
+        QTest::addColumn<int>("sliceTo");
+        QTest::newRow("vertical axis, width 2047") << true << 2047 << 6 << 1023.5 << 3 << 5;
+        QTest::newRow("horizontal axis, height 2047") << false << 6 << 2047 << 1023.0 << 3 << 5;
+        QTest::newRow("vertical axis, even width") << true << 16 << 9 << 8.0 << 4 << 8;
+    }
+    void endOfLoadingDefaults()
+    {
+        QFETCH(bool, vertical);
+        QFETCH(int, w);
+        QFETCH(int, h);
+        QFETCH(double, cor);
+        QFETCH(int, slice);
+        QFETCH(int, sliceTo);
+        Body b(2, nullptr);
+        proc(b)->setRotAxIsV(vertical);
+        QVERIFY(loadAll(b, writeScan(dir, QString("def%1x%2").arg(w).arg(h), 2, w, h)));
+        QCOMPARE(proc(b)->cor(), cor);
+        QCOMPARE(proc(b)->sliceNo(), slice);
+        QCOMPARE(proc(b)->sliceTo(), sliceTo);
+        // Regions of every calculator span the detector across the axis.
+        const double e = (vertical ? w : h) - 1;
+        QCOMPARE(b.ctCalc()->calcRegion(), QRectF(QPointF(0, 0), QPointF(e, e)));
+        for (CtCalc2Ui *u : b.ctCalc2Uis()) {
+            QCOMPARE(u->crx1(), e);
+            QCOMPARE(u->crz1(), e);
+        }
+    }
+
+    void keepConditionsKeepsWhatTheOneShotFlagsAllow()
+    {
+        Body b(2, nullptr);
+        vertical(b);
+        auto *files = child<SelectDataFiles>(b, "CTFiles");
+        files->setKeepConditions(true);
+        const QStringList a = writeScan(dir, "keepA", 2, 16, 12);
+        const QStringList c = writeScan(dir, "keepB", 3, 16, 12);
+        // The first load applies the defaults even with the switch on.
+        QVERIFY(loadAll(b, a));
+        QCOMPARE(proc(b)->sliceNo(), 6);
+        QCOMPARE(proc(b)->cor(), 8.0);
+        proc(b)->setSliceNo(3);
+        proc(b)->setCor(7.5);
+        proc(b)->setSliceTo(9);
+        b.ctCalc()->setCR(1, 2, 10, 11);
+        QVERIFY(loadAll(b, c));
+        QCOMPARE(b.imgDatas()->count(), 3);
+        QCOMPARE(proc(b)->sliceNo(), 3);
+        QCOMPARE(proc(b)->cor(), 7.5);
+        QCOMPARE(proc(b)->sliceTo(), 9);
+        QCOMPARE(b.ctCalc()->calcRegion(), QRectF(QPointF(1, 2), QPointF(10, 11)));
+        // Without the switch the defaults come back.
+        files->setKeepConditions(false);
+        QVERIFY(loadAll(b, a));
+        QCOMPARE(proc(b)->sliceNo(), 6);
+        QCOMPARE(proc(b)->cor(), 8.0);
+        QCOMPARE(proc(b)->sliceTo(), 11);
+    }
+
+    void ct1AndCt2FollowAutoExec()
+    {
+        Body b(2, nullptr);
+        vertical(b);
+        auto *ct1 = child<QRadioButton>(b, "SelectCt1");
+        auto *ct2 = child<QRadioButton>(b, "SelectCt2");
+        QVERIFY(ct1->isChecked());
+        proc(b)->setAutoExec(true);
+        QVERIFY(ct2->isChecked());
+        ct1->click();
+        QVERIFY(ct1->isChecked());
+        QVERIFY(!proc(b)->autoExec());
+    }
+
+    void calcTwiceStartsThenStops()
+    {
+        Body b(2, nullptr);
+        vertical(b);
+        QVERIFY(loadAll(b, writeScan(dir, "twice", 4, 16, 8)));
+        QSignalSpy finished(&b, &Body::calcFinished);
+        auto *calc = child<QPushButton>(b, "CalcCT");
+        clickCalc(b);
+        QVERIFY(b.isCalcRunning());
+        QCOMPARE(calc->styleSheet(), QString("background-color: rgb(255, 255, 128);"));
+        QVERIFY(!child<QLineEdit>(b, "CalcStartT")->text().isEmpty());
+        clickCalc(b);
+        QTest::qWait(50);
+        QVERIFY(!b.isCalcRunning());
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(calc->styleSheet(), QString("background-color: rgb(240, 240, 240);"));
+        QVERIFY(!child<QLineEdit>(b, "CalcEndT")->text().isEmpty());
+        QVERIFY(!child<QLineEdit>(b, "CalcSpentT")->text().isEmpty());
+    }
+
+    void calcWithEmptyStackDoesNothing()
+    {
+        Body b(2, nullptr);
+        vertical(b);
+        clickCalc(b);
+        QVERIFY(!b.isCalcRunning());
+    }
+
+    void ct1WithAutoExecWaitsForTheButton()
+    {
+        Body b(2, nullptr);
+        vertical(b);
+        QVERIFY(loadAll(b, writeScan(dir, "ct1auto", 3, 16, 8)));
+        proc(b)->setAutoExec(true); // as a command would: CT2 follows ...
+        child<QRadioButton>(b, "SelectCt1")->setChecked(true); // ... and is set back
+        QSignalSpy finished(&b, &Body::calcFinished);
+        clickCalc(b);
+        QTest::qWait(200);
+        QVERIFY(b.isCalcRunning());
+        QCOMPARE(child<QPushButton>(b, "CalcCT")->styleSheet(),
+            QString("background-color: rgb(255, 255, 128);"));
+        QVERIFY(!b.ctCalc()->isRunning());
+        for (CtCalc2 *c : b.ctCalc2s())
+            QVERIFY(!c->hasResult());
+        QCOMPARE(finished.count(), 0);
+        clickCalc(b);
+        QVERIFY(!b.isCalcRunning());
+        QCOMPARE(finished.count(), 1);
+    }
+
+    void rangeRunDownwardsHandsOutEachSliceOnce()
+    {
+        Body b(4, nullptr);
+        vertical(b);
+        QVERIFY(loadAll(b, writeScan(dir, "range", 4, 12, 101)));
+        child<QRadioButton>(b, "SelectCt2")->setChecked(true);
+        ProcCtrl *pc = proc(b);
+        pc->setAutoExec(true);
+        pc->setThreads(4);
+        pc->setSliceFrom(100);
+        pc->setSliceTo(90);
+        pc->setSliceStep(-5);
+        QSignalSpy finished(&b, &Body::calcFinished);
+        clickCalc(b);
+        QVERIFY(b.isCalcRunning());
+        QVERIFY(finished.wait(10000));
+        QTest::qWait(50);
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(b.calculatorsIdle());
+        const QVector<CtCalc2 *> &c = b.ctCalc2s();
+        QCOMPARE(c[0]->resultSlice(), 100);
+        QCOMPARE(c[1]->resultSlice(), 95);
+        QCOMPARE(c[2]->resultSlice(), 90);
+        QVERIFY(!c[3]->hasResult());
+        auto *bar = child<QProgressBar>(b, "CalcProgress");
+        QCOMPARE(bar->maximum(), 3);
+        QCOMPARE(bar->value(), 3);
+        QVERIFY(!child<QLineEdit>(b, "CalcSpentT")->text().isEmpty());
+    }
+
+    void calcAskedForWhileLoadingStartsAfterLoading()
+    {
+        Body b(2, nullptr);
+        vertical(b);
+        QVERIFY(loadAll(b, writeScan(dir, "prep", 2, 16, 8)));
+        child<QRadioButton>(b, "SelectCt2")->setChecked(true);
+        QSignalSpy loaded(&b, &Body::finishedLoadingCTFiles);
+        QSignalSpy finished(&b, &Body::calcFinished);
+        choose(b, writeScan(dir, "during", 5, 16, 8), true);
+        QCoreApplication::processEvents();
+        QVERIFY(b.isLoading());
+        QTest::ignoreMessage(QtDebugMsg, "Calculation starts when loading has ended");
+        clickCalc(b);
+        QVERIFY(!b.isCalcRunning());
+        QVERIFY(b.isCalcStartPending());
+        QVERIFY(loaded.wait(5000));
+        // The calculation started on the complete stack.
+        QCOMPARE(b.imgDatas()->count(), 5);
+        QVERIFY(finished.wait(5000));
+        QVERIFY(b.ctCalc2s()[0]->hasResult());
+        QCOMPARE(b.ctCalc2s()[0]->projections(), 5);
+    }
+
+    void choicesDuringACalculationWaitForItsEnd()
+    {
+        Body b(2, nullptr);
+        vertical(b);
+        QVERIFY(loadAll(b, writeScan(dir, "busyA", 3, 12, 60)));
+        child<QRadioButton>(b, "SelectCt2")->setChecked(true);
+        ProcCtrl *pc = proc(b);
+        pc->setAutoExec(true);
+        pc->setThreads(2);
+        pc->setSliceFrom(0);
+        pc->setSliceTo(59);
+        pc->setSliceStep(1);
+        const QString i0 = dir.filePath("busyI0-0000.img");
+        QVERIFY(writeScanImage(i0, 12, 60, 0));
+        QSignalSpy finished(&b, &Body::calcFinished);
+        QSignalSpy loaded(&b, &Body::finishedLoadingCTFiles);
+        clickCalc(b);
+        QVERIFY(b.isCalcRunning());
+        choose(b, writeScan(dir, "busyB", 2, 12, 60), true);
+        b.selectI0Image(i0);
+        QCoreApplication::processEvents();
+        // Neither the stack nor the I0 image changes under the calculators.
+        QCOMPARE(b.imgDatas()->count(), 3);
+        QVERIFY(!child<SelectAImgFile>(b, "I0ImgSel")->image());
+        QVERIFY(!child<SelectAImgFile>(b, "I0ImgSel")->isEnabled());
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(loaded.count(), 0);
+        QVERIFY(child<SelectAImgFile>(b, "I0ImgSel")->image());
+        QVERIFY(loaded.wait(5000));
+        QCOMPARE(b.imgDatas()->count(), 2);
+        QVERIFY(child<SelectAImgFile>(b, "I0ImgSel")->isEnabled());
+    }
+
+    void shutdownWritesEveryQueuedRecord()
+    {
+        QTemporaryDir out;
+        int slices = 0;
+        {
+            Body b(2, nullptr);
+            vertical(b);
+            QVERIFY(loadAll(b, writeScan(dir, "save", 3, 12, 24)));
+            child<QRadioButton>(b, "SelectCt2")->setChecked(true);
+            ProcCtrl *pc = proc(b);
+            pc->setAutoExec(true);
+            pc->setThreads(2);
+            pc->setSliceFrom(0);
+            pc->setSliceTo(23);
+            pc->setSliceStep(1);
+            slices = 24;
+            for (const char *name : { "SelectDataSaveDir", "SelectImageSaveDir" }) {
+                auto *sel = child<SelectAFile>(b, name);
+                sel->setPath(out.path());
+                sel->setName("res");
+            }
+            b.setAutoSaveData(true);
+            b.setAutoSaveImage(true);
+            QSignalSpy finished(&b, &Body::calcFinished);
+            clickCalc(b);
+            QVERIFY(finished.wait(20000));
+            // The window goes at once, with records still on their way.
+        }
+        QCOMPARE(filesWithSuffix(out.path(), ".dat"), slices);
+        QCOMPARE(filesWithSuffix(out.path(), ".png"), slices);
+    }
+
+    void regionsAndColoursAreShared()
+    {
+        Body b(3, nullptr);
+        vertical(b);
+        b.ctCalc()->setCR(1, 2, 30, 40);
+        for (CtCalc2Ui *u : b.ctCalc2Uis()) {
+            QCOMPARE(u->crx0(), 1.0);
+            QCOMPARE(u->crz1(), 40.0);
+        }
+        b.ctCalc2Uis()[1]->setCR(5, 6, 7, 8);
+        QCOMPARE(b.ctCalc()->calcRegion(), QRectF(QPointF(5, 6), QPointF(7, 8)));
+        QCOMPARE(b.ctCalc2Uis()[2]->crx0(), 5.0);
+
+        b.setColorMin(-1.5);
+        b.setColorMax(2);
+        QCOMPARE(child<QLineEdit>(b, "ColorMin")->text(), QString("-1.5"));
+        b.setFixColorScale(true);
+        for (CtCalc2Ui *u : b.ctCalc2Uis()) {
+            QVERIFY(u->colorScaleFixed());
+            QCOMPARE(u->levelMap().minV, -1.5);
+            QCOMPARE(u->levelMap().maxV, 2.0);
+        }
+        child<QLineEdit>(b, "ColorMax")->setText("zz");
+        QCOMPARE(b.colorMax(), 0.0);
+    }
+
+    void rawImagePicksSetSliceAndCentre()
+    {
+        Body b(2, nullptr);
+        vertical(b);
+        QVERIFY(loadAll(b, writeScan(dir, "pick", 2, 16, 12)));
+        QMetaObject::invokeMethod(&b, "selectedAPointInRawImg", Q_ARG(double, 5.7),
+            Q_ARG(double, 9.2), Q_ARG(MouseC::MStat, MouseC::Left));
+        QCOMPARE(proc(b)->sliceNo(), 9);
+        QMetaObject::invokeMethod(&b, "selectedAPointInRawImg", Q_ARG(double, 6.5),
+            Q_ARG(double, 3.0), Q_ARG(MouseC::MStat, MouseC::Right));
+        QCOMPARE(proc(b)->cor(), 6.5);
+        QMetaObject::invokeMethod(&b, "selectedAPointInRawImg", Q_ARG(double, 1.0),
+            Q_ARG(double, 1.0), Q_ARG(MouseC::MStat, MouseC::ShiftLeft));
+        QCOMPARE(proc(b)->sliceNo(), 9);
+        QCOMPARE(proc(b)->cor(), 6.5);
+    }
+
+    void i0EnergyFromName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<double>("energy");
+        QTest::newRow("keV with decimal mark") << "/d/Fe-7_112keV-0001.img" << 7112.0;
+        QTest::newRow("plain eV") << "/d/sample-7150eV-0001.img" << 7150.0;
+        QTest::newRow("lower-case unit") << "a-b-7_2kev-3.img" << 7200.0;
+        QTest::newRow("one dash") << "7000-0001.img" << 7000.0;
+        QTest::newRow("no dash") << "7050.img" << 7050.0;
+        QTest::newRow("no number") << "a-xx-1.img" << 0.0;
+    }
+    void i0EnergyFromName()
+    {
+        QFETCH(QString, name);
+        QFETCH(double, energy);
+        QCOMPARE(Body::energyOfI0FileName(name), energy);
+    }
+
+    void nearestEnergyIsChosen()
+    {
+        QCOMPARE(Body::nearestEnergyIndex({}, 7000), 0);
+        QCOMPARE(Body::nearestEnergyIndex({ 7100, 7110, 7120 }, 7112), 1);
+        QCOMPARE(Body::nearestEnergyIndex({ 7100, 7110, 7120 }, 7115), 1); // tie: the first
+        QCOMPARE(Body::nearestEnergyIndex({ 7100, 7110, 7120 }, 9000), 2);
+
+        Body b(2, nullptr);
+        vertical(b);
+        QMetaObject::invokeMethod(&b, "i0FilesSelected",
+            Q_ARG(QStringList, QStringList({ "i0-7_10keV-1.img", "i0-7_12keV-1.img" })),
+            Q_ARG(bool, true));
+        QMetaObject::invokeMethod(&b, "i0FilesSelected",
+            Q_ARG(QStringList, QStringList({ "i0-7_14keV-1.img" })), Q_ARG(bool, false));
+        QCOMPARE(b.i0EnergyList(), QList<double>({ 7100, 7120, 7140 }));
+    }
+
+    void stageMessagesFillTheProgressFields()
+    {
+        Body b(2, nullptr);
+        vertical(b);
+        QTest::ignoreMessage(QtDebugMsg, "Stage :  Calculating 1290");
+        QMetaObject::invokeMethod(
+            &b, "noticedStage", Q_ARG(QString, "Calculating"), Q_ARG(qlonglong, 1290));
+        QCOMPARE(child<QLineEdit>(b, "ProgressMsg")->text(), QString("Calculating"));
+        QCOMPARE(child<QLineEdit>(b, "DeltaET")->text(), QString("1.2"));
+    }
+};
+
+VORLO_TEST(TestBody)
+#include "test_body.moc"

@@ -622,6 +622,8 @@ void Body::startCalcCt()
     setupSaveConds();
     rangeDone = 0;
     rangeTotal = 0;
+    ui->CalcProgress->setRange(0, 1);
+    ui->CalcProgress->setValue(0);
     ui->CalcLeftT->clear();
     if (runParams.autoExec) {
         runParams.currentSlice = runParams.sliceFrom;
@@ -645,6 +647,8 @@ void Body::stopCalcCt()
     ui->CalcEndT->setText(endTime.toString(wholeTimeFormat));
     ui->CalcSpentT->setText(num6(startTime.msecsTo(endTime) / 1000.0));
     ui->CalcCT->setStyleSheet(idleStyle);
+    if (rangeTotal == 0) // a single slice: done or stopped, nothing is left
+        ui->CalcProgress->setValue(ui->CalcProgress->maximum());
     if (batchCalcRunning) {
         batchCalcRunning = false;
         emit batchCalcFinished();

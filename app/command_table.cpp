@@ -121,13 +121,16 @@ bool CommandTable::dispatch(const BatchCmd &cmd)
     } else if (key == "IMAGES_KEEP_SETUP") {
         ui->CTFiles->setKeepConditions(cmd.flag());
     } else if (key == "I0_LOAD") {
-        body.selectI0Image(cmd.text());
+        // A setup saved without an I0 image has an empty line: nothing to load.
+        if (!cmd.text().isEmpty())
+            body.selectI0Image(cmd.text());
     } else if (key == "I0_CLEAR") {
         ui->I0ImgSel->clear0();
     } else if (key == "I0_EXP_TIME") {
         ui->I0ImgSel->setExpTime(cmd.realArg(0));
     } else if (key == "BG_LOAD") {
-        body.selectBgImage(cmd.text());
+        if (!cmd.text().isEmpty())
+            body.selectBgImage(cmd.text());
     } else if (key == "BG_CLEAR") {
         ui->BGImgSel->clear0();
     } else if (key == "BG_EXP_TIME") {

@@ -5,6 +5,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <algorithm>
 #include <cstring>
@@ -296,10 +297,22 @@ int ImgData::bytesOf(PixelFormat format)
     return 0;
 }
 
+namespace {
+
+// Only regular files (or links to them) are opened for the type test: a named
+// pipe among the data files would block the open until some program writes
+// to it, and a device never ends.
+bool openRegular(QFile &f)
+{
+    return QFileInfo(f.fileName()).isFile() && f.open(QIODevice::ReadOnly);
+}
+
+} // namespace
+
 bool isItexFile(const QString &path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
+    if (!openRegular(f)) {
         qDebug() << "Check File Type (ITEX):: Can not open" << path;
         return false;
     }
@@ -310,7 +323,7 @@ bool isItexFile(const QString &path)
 bool isTiffFile(const QString &path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
+    if (!openRegular(f)) {
         qDebug() << "Check File Type (TIFF):: Can not open" << path;
         return false;
     }

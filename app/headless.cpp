@@ -117,9 +117,9 @@ void Headless::reportProgress()
     const int done = table->rangeDone();
     if (total <= 0 || done == lastDone)
         return;
-    // At most about one line a second, and always the last slice.
+    // At most about one line a second.
     const qint64 now = clock.elapsed();
-    if (done < total && lastReportMs >= 0 && now - lastReportMs < 1000)
+    if (lastReportMs >= 0 && now - lastReportMs < 1000)
         return;
     lastDone = done;
     lastReportMs = now;

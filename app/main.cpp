@@ -1,5 +1,6 @@
 #include "app/body.h"
 #include "app/config_store.h"
+#include "app/headless.h"
 #include "util/data_root.h"
 
 #include <QApplication>
@@ -11,6 +12,7 @@ int main(int argc, char **argv)
 {
     ConfigStore &cs = ConfigStore::global();
     cs.parseCommandLine(argc, argv);
+    Headless::choosePlatform(cs);
 
     auto app = std::make_unique<QApplication>(argc, argv);
     auto translator = std::make_unique<QTranslator>();
@@ -33,8 +35,12 @@ int main(int argc, char **argv)
         window->batchLoad(flags.batchFile);
     if (flags.execBatch)
         window->batchExec();
+    auto headless = std::make_unique<Headless>(*window, flags);
+    QObject::connect(headless.get(), &Headless::finished, app.get(), &QCoreApplication::exit);
+    headless->start();
 
     const int rc = app->exec();
+    headless.reset();
     window.reset();
     translator.reset();
     app.reset();

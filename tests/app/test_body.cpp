@@ -11,6 +11,7 @@
 #include "image/img_datas.h"
 #include "select/select_a_file.h"
 #include "select/select_a_img_file.h"
+#include "select/select_data_dir.h"
 #include "select/select_data_files.h"
 #include "tests/test_registry.h"
 
@@ -22,6 +23,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -412,6 +414,56 @@ private slots:
         }
         QCOMPARE(filesWithSuffix(out.path(), ".dat"), slices);
         QCOMPARE(filesWithSuffix(out.path(), ".png"), slices);
+    }
+
+    void sequentialWalkOverTwoSets()
+    {
+        QTemporaryDir meas;
+        for (const char *e : { "7100eV", "7200eV" })
+            for (int k = 0; k < 3; ++k)
+                QVERIFY(writeScanImage(
+                    meas.filePath(QString("S-%1-%2.img").arg(e).arg(k, 5, 10, QChar('0'))), 16, 8,
+                    k));
+        QDir(meas.path()).mkdir("I0");
+        QStringList i0s;
+        for (const char *e : { "7090eV", "7210eV" }) {
+            i0s << meas.filePath(QString("I0/I0-%1-00000.img").arg(e));
+            QVERIFY(writeScanImage(i0s.last(), 16, 8, 0));
+        }
+        QStringList stages;
+        static QStringList *sink;
+        sink = &stages;
+        auto previous
+            = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &m) {
+                  if (m.startsWith("Stage : "))
+                      *sink << m.mid(9).section(' ', 0, -2);
+              });
+        {
+            Body b(2, nullptr);
+            vertical(b);
+            child<QRadioButton>(b, "SelectCt2")->setChecked(true);
+            QMetaObject::invokeMethod(
+                &b, "i0FilesSelected", Q_ARG(QStringList, i0s), Q_ARG(bool, true));
+            auto *sets = child<SelectDataDir>(b, "SelDDir");
+            sets->setIsASRStandard(true);
+            sets->setDataDir(meas.path());
+            QCOMPARE(child<QSpinBox>(b, "SeqCalcTo")->value(), 2);
+            QSignalSpy calcs(&b, &Body::calcFinished);
+            auto *seq = child<QPushButton>(b, "SeqCalc");
+            seq->click();
+            QTRY_COMPARE_WITH_TIMEOUT(
+                seq->styleSheet(), QString("background-color: rgb(240, 240, 240);"), 10000);
+            QCOMPARE(calcs.count(), 2);
+            // The second set took the I0 image nearest to 7200 eV and its tag.
+            QCOMPARE(child<SelectAImgFile>(b, "I0ImgSel")->path(), i0s[1]);
+            QCOMPARE(child<SelectAFile>(b, "SelectDataSaveDir")->addTag(), sets->currentTag());
+            QVERIFY(child<SelectDataFiles>(b, "CTFiles")->fileNames().first().contains("7200eV"));
+        }
+        qInstallMessageHandler(previous);
+        QCOMPARE(stages,
+            QStringList({ "Data Loading", "Loading first Data Set", "Calculating", "Finished Calc.",
+                "Loading next Data Set", "Calculating", "Finished Calc.", "Loading next Data Set",
+                "Finished" }));
     }
 
     void regionsAndColoursAreShared()

@@ -5,6 +5,7 @@
 #include "select/select_data_dir.h"
 #include "select/select_data_files.h"
 #include "tests/test_registry.h"
+#include "xafs/i0_of_image.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
@@ -13,6 +14,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLibraryInfo>
+#include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTabWidget>
@@ -116,12 +118,14 @@ std::unique_ptr<QWidget> makePanel(const QString &kind)
         return std::make_unique<SelectDataDir>();
     if (kind == QLatin1String("PopDockBase"))
         return std::make_unique<PopDockBase>();
+    if (kind == QLatin1String("I0ofImage"))
+        return std::make_unique<I0ofImage>();
     if (kind == QLatin1String("Sinogram"))
         return std::make_unique<Sinogram>();
     return nullptr;
 }
 
-// The visible text of a named child: a button's or a label's text; the panel's
+// The visible text of a named child: a button's, a label's or a line edit's text; the panel's
 // window title for an empty name.
 QString textOf(QWidget *panel, const QString &objectName)
 {
@@ -131,6 +135,8 @@ QString textOf(QWidget *panel, const QString &objectName)
         return b->text();
     if (auto *l = panel->findChild<QLabel *>(objectName))
         return l->text();
+    if (auto *e = panel->findChild<QLineEdit *>(objectName))
+        return e->text();
     return QStringLiteral("<no child %1>").arg(objectName);
 }
 
@@ -285,6 +291,21 @@ void TestTranslation::panelLabels_data()
                                   << "label_9"
                                   << "Threads"
                                   << "スレッド数";
+    // Values in fields are read back as numbers by the program and the setup
+    // files: the same in either language.
+    QTest::newRow("proc slice to value") << "ProcCtrl"
+                                         << "SliceTo"
+                                         << "2047"
+                                         << "2047";
+    // The energy pattern is matched against file names.
+    QTest::newRow("i0 energy pattern") << "I0ofImage"
+                                       << "EngPattern"
+                                       << "####_####"
+                                       << "####_####";
+    QTest::newRow("i0 from xafs") << "I0ofImage"
+                                  << "CalcFromXAFS"
+                                  << "Calc from XAFS file"
+                                  << "XAFSファイルから計算";
     QTest::newRow("files select") << "SelectDataFiles"
                                   << "Select"
                                   << "Data Select"

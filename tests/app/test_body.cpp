@@ -268,6 +268,41 @@ private slots:
         QVERIFY(!child<QLineEdit>(b, "CalcSpentT")->text().isEmpty());
     }
 
+    void refusedStartsEndTheCalculation()
+    {
+        Body b(2, nullptr);
+        vertical(b);
+        proc(b)->setAutoUpdate(false); // no sinogram is built on loading
+        QVERIFY(loadAll(b, writeScan(dir, "refuse", 3, 16, 8)));
+        // A centre at the detector edge leaves no sinogram: CT Calc refuses.
+        proc(b)->setCor(0);
+        QSignalSpy finished(&b, &Body::calcFinished);
+        QTest::ignoreMessage(QtDebugMsg, "CT Calc did not start");
+        clickCalc(b);
+        QVERIFY(!b.isCalcRunning());
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(child<QPushButton>(b, "CalcCT")->styleSheet(),
+            QString("background-color: rgb(240, 240, 240);"));
+    }
+
+    void loadWithoutAcceptedImagesKeepsTheSettings()
+    {
+        Body b(2, nullptr);
+        vertical(b);
+        proc(b)->setSliceNo(4);
+        proc(b)->setCor(3.5);
+        const QString junk = dir.filePath("junk.img");
+        QFile f(junk);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("IM not an image");
+        f.close();
+        QVERIFY(loadAll(b, { junk, dir.filePath("missing.img") }));
+        QCOMPARE(b.imgDatas()->count(), 0);
+        QCOMPARE(proc(b)->sliceNo(), 4);
+        QCOMPARE(proc(b)->cor(), 3.5);
+        QVERIFY(child<SelectDataFiles>(b, "CTFiles")->fileNames().isEmpty());
+    }
+
     void calcWithEmptyStackDoesNothing()
     {
         Body b(2, nullptr);

@@ -287,19 +287,20 @@ bool CommandTable::saveSetup(const QString &fname)
            << Item::text("i0_load", ui->I0ImgSel->path())
            << Item::text("bg_load", ui->BGImgSel->path());
 
-    s[1].items << Item::integer("ct_proc_slice", pc->sliceNo())
-               << Item::real("ct_angle_offset", pc->angleOffset())
-               << Item::flag("ct_auto_exec", pc->autoExec())
-               << Item::integer("ct_slice_from", pc->sliceFrom())
-               << Item::integer("ct_slice_to", pc->sliceTo())
-               << Item::integer("ct_slice_step", pc->sliceStep())
-               << Item::integer("ct_threads", pc->threads()) << Item::real("ct_cor", pc->cor())
-               << Item::flag("ct_rot_ax_is_h", !pc->rotAxIsV())
-               << Item { "ct_recorded_cor_1",
-                      { QString::number(pc->recordedSlice1()), SetupFile::number(pc->recordedCor1()) } }
-               << Item { "ct_recorded_cor_2",
-                      { QString::number(pc->recordedSlice2()), SetupFile::number(pc->recordedCor2()) } }
-               << Item::flag("ct_auto_gen_sinogram", pc->autoUpdate());
+    s[1].items
+        << Item::integer("ct_proc_slice", pc->sliceNo())
+        << Item::real("ct_angle_offset", pc->angleOffset())
+        << Item::flag("ct_auto_exec", pc->autoExec())
+        << Item::integer("ct_slice_from", pc->sliceFrom())
+        << Item::integer("ct_slice_to", pc->sliceTo())
+        << Item::integer("ct_slice_step", pc->sliceStep())
+        << Item::integer("ct_threads", pc->threads()) << Item::real("ct_cor", pc->cor())
+        << Item::flag("ct_rot_ax_is_h", !pc->rotAxIsV())
+        << Item { "ct_recorded_cor_1",
+               { QString::number(pc->recordedSlice1()), SetupFile::number(pc->recordedCor1()) } }
+        << Item { "ct_recorded_cor_2",
+               { QString::number(pc->recordedSlice2()), SetupFile::number(pc->recordedCor2()) } }
+        << Item::flag("ct_auto_gen_sinogram", pc->autoUpdate());
 
     s[2].items << Item::flag("calc_ct1", ui->SelectCt1->isChecked())
                << Item::flag("calc_show_res", ui->ShowCalcRes->isChecked())
@@ -314,8 +315,10 @@ bool CommandTable::saveSetup(const QString &fname)
                << Item::text("auto_save_data_path", ui->SelectDataSaveDir->path())
                << Item::text("auto_save_data_name", ui->SelectDataSaveDir->name())
                << Item::text("auto_save_data_tag", ui->SelectDataSaveDir->addTag())
-               << Item::real("auto_save_data_upper_limit", ProcCtrl::parseDouble(ui->DataUpperLimit->text()))
-               << Item::real("auto_save_data_lower_limit", ProcCtrl::parseDouble(ui->DataLowerLimit->text()))
+               << Item::real("auto_save_data_upper_limit",
+                      ProcCtrl::parseDouble(ui->DataUpperLimit->text()))
+               << Item::real("auto_save_data_lower_limit",
+                      ProcCtrl::parseDouble(ui->DataLowerLimit->text()))
                << Item::real("auto_save_data_offset", ProcCtrl::parseDouble(ui->DataOffset->text()))
                << Item::flag("auto_save_in_sub_folders", ui->SaveInSubFolders->isChecked())
                << Item::flag("auto_save_in_sub_folders_of_energy", ui->SubOfEnergy->isChecked());

@@ -27,7 +27,8 @@ Headless::~Headless() = default;
 
 void Headless::choosePlatform(const ConfigStore &cs)
 {
-    if (!cs.contains("-nw") || cs.contains("-platform") || qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+    if (!cs.contains("-nw") || cs.contains("-platform")
+        || qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         return;
     if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return;
@@ -104,7 +105,8 @@ void Headless::flushSaver()
         if (self)
             QMetaObject::invokeMethod(self.data(), [self] {
                 if (self) {
-                    std::fprintf(stderr, "vorlo2: batch done in %.1f s\n", self->clock.elapsed() / 1000.0);
+                    std::fprintf(
+                        stderr, "vorlo2: batch done in %.1f s\n", self->clock.elapsed() / 1000.0);
                     emit self->finished(0);
                 }
             });

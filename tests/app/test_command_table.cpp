@@ -165,12 +165,13 @@ private slots:
             const char *key;
             const char *widget;
         };
-        const Switch switches[] = { { "calc_show_res", "ShowCalcRes" },
-            { "fix_color_scale", "FixColorScale" }, { "auto_save_image", "AutoSaveImage" },
-            { "auto_save_data", "AutoSaveData" }, { "auto_save_in_sub_folders", "SaveInSubFolders" },
-            { "zelkovLink_set_send_msg", "SendMsg2Zelkov" },
-            { "seq_exec_keep_range_on_new_set", "keepOnNewSet" },
-            { "seq_exec_show", "ShowAdditionalInfo" } };
+        const Switch switches[]
+            = { { "calc_show_res", "ShowCalcRes" }, { "fix_color_scale", "FixColorScale" },
+                  { "auto_save_image", "AutoSaveImage" }, { "auto_save_data", "AutoSaveData" },
+                  { "auto_save_in_sub_folders", "SaveInSubFolders" },
+                  { "zelkovLink_set_send_msg", "SendMsg2Zelkov" },
+                  { "seq_exec_keep_range_on_new_set", "keepOnNewSet" },
+                  { "seq_exec_show", "ShowAdditionalInfo" } };
         for (const Switch &s : switches) {
             // Start from the opposite state so that the command must act.
             child<QAbstractButton>(*body, s.widget)->setChecked(!on);
@@ -327,14 +328,15 @@ private slots:
         QVERIFY(tmp.isValid());
         const QString fname = tmp.filePath("a.cfg");
         const QString dataDir = tmp.path() + "/data out";
-        for (const char *line : { "calc_show_res 1", "fix_color_scale 0", "auto_save_image 0",
-                 "auto_save_data 1", "auto_save_in_sub_folders 1",
-                 "auto_save_in_sub_folders_of_energy 1", "ct_rot_ax_is_h 1", "ct_cor 1023.5",
-                 "ct_angle_offset 0.05", "ct_slice_from 10", "ct_slice_to 20", "ct_slice_step -2",
-                 "ct_recorded_cor_1 100 1000.25", "ct_auto_gen_sinogram 0", "images_multi 1 3",
-                 "images_keep_setup 1", "auto_save_data_upper_limit 1e-07",
-                 "auto_save_data_lower_limit -2.5", "auto_save_data_offset 3",
-                 "seq_exec_keep_range_on_new_set 1", "calc_ct1 0", "auto_save_data_name \"run 1\"" })
+        for (const char *line :
+            { "calc_show_res 1", "fix_color_scale 0", "auto_save_image 0", "auto_save_data 1",
+                "auto_save_in_sub_folders 1", "auto_save_in_sub_folders_of_energy 1",
+                "ct_rot_ax_is_h 1", "ct_cor 1023.5", "ct_angle_offset 0.05", "ct_slice_from 10",
+                "ct_slice_to 20", "ct_slice_step -2", "ct_recorded_cor_1 100 1000.25",
+                "ct_auto_gen_sinogram 0", "images_multi 1 3", "images_keep_setup 1",
+                "auto_save_data_upper_limit 1e-07", "auto_save_data_lower_limit -2.5",
+                "auto_save_data_offset 3", "seq_exec_keep_range_on_new_set 1", "calc_ct1 0",
+                "auto_save_data_name \"run 1\"" })
             run(QString::fromLatin1(line));
         run(QString("auto_save_data_path \"%1\"").arg(dataDir));
         QVERIFY(table->saveSetup(fname));
@@ -344,7 +346,8 @@ private slots:
         QCOMPARE(lines.value(2), QString("## Original Images"));
         QVERIFY(!lines.join('\n').contains("images_load")); // no images listed
         QCOMPARE(lineOf(lines, "ct_rot_ax_is_h"), QString("ct_rot_ax_is_h           1"));
-        QCOMPARE(lineOf(lines, "auto_save_data_upper_limit"), QString("auto_save_data_upper_limit 1e-07"));
+        QCOMPARE(lineOf(lines, "auto_save_data_upper_limit"),
+            QString("auto_save_data_upper_limit 1e-07"));
         QCOMPARE(lineOf(lines, "seq_exec_keep_range_on_new_set"),
             QString("seq_exec_keep_range_on_new_set 1"));
         QCOMPARE(lineOf(lines, "auto_save_data_path"),
@@ -394,7 +397,8 @@ private slots:
         const QString fname = tmp.filePath("v.cfg");
         QVERIFY(table->saveSetup(fname));
         const QStringList lines = readLines(fname);
-        QCOMPARE(lineOf(lines, "#images_load"), QString("#images_load             %1 *.img").arg(scanDir));
+        QCOMPARE(lineOf(lines, "#images_load"),
+            QString("#images_load             %1 *.img").arg(scanDir));
         QCOMPARE(lineOf(lines, "ct_rot_ax_is_h"), QString("ct_rot_ax_is_h           0"));
 
         // The commented-out load line loads nothing; the axis comes back.
@@ -427,9 +431,11 @@ private slots:
     {
         QTemporaryDir tmp;
         const QString missing = tmp.filePath("none/x.cfg");
-        QTest::ignoreMessage(QtDebugMsg, qPrintable(QString("can't open save setup file : \"%1\"").arg(missing)));
+        QTest::ignoreMessage(
+            QtDebugMsg, qPrintable(QString("can't open save setup file : \"%1\"").arg(missing)));
         QVERIFY(!table->loadSetup(missing));
-        QTest::ignoreMessage(QtDebugMsg, qPrintable(QString("can't open save setup file : \"%1\"").arg(missing)));
+        QTest::ignoreMessage(
+            QtDebugMsg, qPrintable(QString("can't open save setup file : \"%1\"").arg(missing)));
         QVERIFY(!table->saveSetup(missing));
     }
 

@@ -74,7 +74,8 @@ std::map<std::pair<int, int>, double> readCtData(const QString &fname)
     return v;
 }
 
-double meanAround(const std::map<std::pair<int, int>, double> &v, int x, int z, int r, double *spread)
+double meanAround(
+    const std::map<std::pair<int, int>, double> &v, int x, int z, int r, double *spread)
 {
     double s = 0, lo = 1e300, hi = -1e300;
     int n = 0;
@@ -174,19 +175,23 @@ private slots:
 
         for (int s = from; s <= to; ++s) {
             const QString label = QString::asprintf("%05d", s);
-            QVERIFY2(QFileInfo::exists(tmp.filePath("out/img/s--" + label + ".png")), qPrintable(label));
-            QVERIFY2(QFileInfo::exists(tmp.filePath("out/data/s--" + label + ".dat")), qPrintable(label));
+            QVERIFY2(
+                QFileInfo::exists(tmp.filePath("out/img/s--" + label + ".png")), qPrintable(label));
+            QVERIFY2(QFileInfo::exists(tmp.filePath("out/data/s--" + label + ".dat")),
+                qPrintable(label));
         }
 
         // The slice through the middle of the body: the body around the
         // centre is flat, and the dense insert stands out from it by
         // 2 * M * its mu, the scaling of the parallel calculators.
-        const auto data = readCtData(tmp.filePath(QString("out/data/s--%1.dat").arg(height / 2, 5, 10, QChar('0'))));
+        const auto data = readCtData(
+            tmp.filePath(QString("out/data/s--%1.dat").arg(height / 2, 5, 10, QChar('0'))));
         QVERIFY(data.size() > size_t(width * width / 2));
         const double c = width / 2;
         double spread = 0;
         const double body = meanAround(data, int(c), int(c), 1, &spread);
-        QVERIFY2(body > 0 && spread < 0.1 * body, qPrintable(QString("%1 %2").arg(body).arg(spread)));
+        QVERIFY2(
+            body > 0 && spread < 0.1 * body, qPrintable(QString("%1 %2").arg(body).arg(spread)));
         const QRegularExpressionMatch &d = parts["dense"];
         const double dx = d.captured(2).toDouble(), dz = d.captured(4).toDouble();
         const double expectedStep = 2.0 * projections * d.captured(8).toDouble();
@@ -195,13 +200,15 @@ private slots:
         // it (the body's own level sags towards the middle of the slice).
         const int ix = int(std::lround(c + dx));
         const int zUp = int(std::lround(c + dz)), zDown = int(std::lround(c - dz));
-        const int iz = meanAround(data, ix, zUp, 1, nullptr) >= meanAround(data, ix, zDown, 1, nullptr)
+        const int iz
+            = meanAround(data, ix, zUp, 1, nullptr) >= meanAround(data, ix, zDown, 1, nullptr)
             ? zUp
             : zDown;
         const int side = int(std::ceil(d.captured(5).toDouble())) + 4;
         const double inside = meanAround(data, ix, iz, 1, nullptr);
-        const double beside
-            = 0.5 * (meanAround(data, ix - side, iz, 1, nullptr) + meanAround(data, ix + side, iz, 1, nullptr));
+        const double beside = 0.5
+            * (meanAround(data, ix - side, iz, 1, nullptr)
+                + meanAround(data, ix + side, iz, 1, nullptr));
         const double step = inside - beside;
         QVERIFY2(std::abs(step - expectedStep) < 0.1 * expectedStep,
             qPrintable(QString("insert %1 above body, expected %2").arg(step).arg(expectedStep)));

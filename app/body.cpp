@@ -407,8 +407,6 @@ bool Body::loadSetup(const QString &fname)
     return commandTable && commandTable->loadSetup(fname);
 }
 
-// --- loading -----------------------------------------------------------------
-
 void Body::dataFilesSelected(QStringList files, bool clear)
 {
     if (!calculatorsIdle()) {
@@ -497,8 +495,6 @@ void Body::finishedLoadDataFiles()
     }
 }
 
-// --- raw image -----------------------------------------------------------------
-
 void Body::newPosOnRawImg(double x, double y)
 {
     double v = 0;
@@ -565,8 +561,6 @@ void Body::selectedAPointInRawImg(double x, double y, MouseC::MStat s)
 void Body::showDispRaw() { rawDisp_->setVisible(!rawDisp_->isVisible()); }
 
 void Body::showSinogram() { sinogram_->setVisible(!sinogram_->isVisible()); }
-
-// --- calculation ---------------------------------------------------------------
 
 void Body::toggleCalcCt()
 {
@@ -866,8 +860,6 @@ void Body::fixColorScaleChanged()
         u->setCBarMinMaxForced(lo, hi);
 }
 
-// --- CT-XAFS data sets -------------------------------------------------------
-
 double Body::energyOfI0FileName(const QString &name)
 {
     const int last = name.lastIndexOf(QLatin1Char('-'));
@@ -975,8 +967,6 @@ void Body::noticedStage(QString msg, qlonglong dEt)
     ui->TotalET->setText(QString::number(xafsBatch_ ? xafsBatch_->totalSeconds() : 0));
 }
 
-// --- setup dialog --------------------------------------------------------------
-
 void Body::showSaveSetupD()
 {
     saveSetupMode = true;
@@ -1000,8 +990,6 @@ void Body::saveLoadFileSelected(QString fname)
     else
         loadSetup(fname);
 }
-
-// --- analyser link -------------------------------------------------------------
 
 void Body::setupZelkovLink()
 {

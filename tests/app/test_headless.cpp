@@ -173,10 +173,14 @@ private slots:
         QTemporaryDir tmp;
         QVERIFY(tmp.isValid());
 
-        // Nothing to run: ends after start-up.
+        // Nothing to run: ends after start-up, having executed the lines of
+        // the configuration file as commands.
+        QVERIFY(writeText(
+            tmp.filePath("config.cfg"), "DataRoot .\nAUTO_SAVE_IMAGE_PATH \"made by config\"\n"));
         Run r = runVorlo(tmp.path(), { "-nw", "-e" });
         QVERIFY(r.ended);
         QCOMPARE(r.code, 0);
+        QVERIFY(QFileInfo(tmp.filePath("made by config")).isDir());
 
         // A batch loaded but not started is nothing to run either.
         r = runVorlo(tmp.path(), { "-nw", "-e", "-b" });
@@ -238,6 +242,7 @@ private slots:
         const Run r = runVorlo(tmp.path(), { "-nw", "-e", "-b", "job.bat", "-x" });
         QVERIFY(r.ended);
         QCOMPARE(r.code, 0);
+        QVERIFY(r.err.contains("vorlo2: batch done in "));
 
         for (int s = from; s <= to; ++s) {
             const QString label = QString::asprintf("%05d", s);

@@ -8,6 +8,8 @@
 #include "ct/ct_calc2.h"
 #include "ct/ct_calc2_ui.h"
 #include "ct/proc_ctrl.h"
+#include "display/disp_a.h"
+#include "display/raw_disp.h"
 #include "image/img_datas.h"
 #include "select/select_a_file.h"
 #include "select/select_a_img_file.h"
@@ -542,6 +544,37 @@ private slots:
             Q_ARG(double, 1.0), Q_ARG(MouseC::MStat, MouseC::ShiftLeft));
         QCOMPARE(proc(b)->sliceNo(), 9);
         QCOMPARE(proc(b)->cor(), 6.5);
+    }
+
+    void overlayMarksSliceRangeAndCentre()
+    {
+        Body b(2, nullptr);
+        ProcCtrl *pc = proc(b); // horizontal axis: slices are columns
+        QVERIFY(loadAll(b, writeScan(dir, "overlay", 2, 16, 12)));
+        pc->setSliceFrom(3);
+        pc->setSliceTo(12);
+        pc->setSliceNo(8);
+        pc->setCor(5);
+        DispA *a = b.rawDisp()->dispA();
+        a->resize(160, 120);
+        const QImage shot = a->grab().toImage();
+        const ChCoord &c = a->coord();
+        // The colour of a line drawn at image position (x, y), whichever of
+        // the neighbouring widget pixels the painter chose.
+        auto colourAt = [&](double x, double y) {
+            const int px = int(c.dataToPixelX(x));
+            const int py = int(c.dataToPixelY(y));
+            for (int d : { 0, -1, 1 }) {
+                const QColor q = shot.pixelColor(px + d, py);
+                if (q.red() == 255)
+                    return q;
+            }
+            return shot.pixelColor(px, py);
+        };
+        QCOMPARE(colourAt(3, 1.5), QColor(255, 200, 200)); // SliceFrom
+        QCOMPARE(colourAt(12, 1.5), QColor(255, 200, 200)); // SliceTo
+        QCOMPARE(colourAt(8, 1.5), QColor(255, 232, 232)); // current slice
+        QCOMPARE(colourAt(0.5, 5), QColor(255, 232, 232)); // centre, dashed
     }
 
     void i0EnergyFromName_data()

@@ -208,6 +208,10 @@ Body::Body(int calculators, QWidget *parent)
     connect(imgDatas_, &ImgDatas::imageUpdated, rawDisp_, qOverload<>(&QWidget::update));
     for (auto sig : { &ProcCtrl::rotAxUpdated, &ProcCtrl::sliceNoUpdated, &ProcCtrl::corUpdated })
         connect(pc, sig, rawDisp_->dispA(), qOverload<>(&QWidget::update));
+    // The range lines follow the range fields too, which announce no change.
+    for (const char *name : { "SliceFrom", "SliceTo" })
+        if (auto *e = pc->findChild<QLineEdit *>(QLatin1String(name)))
+            connect(e, &QLineEdit::textChanged, rawDisp_->dispA(), qOverload<>(&QWidget::update));
     connect(rawDisp_, &ImgDispWPV::newPosInvY, this, &Body::newPosOnRawImg);
     connect(rawDisp_, &ImgDispWCBar::newBar, this, &Body::updateRawImage);
     connect(rawDisp_, &DispAWLayout::drawImage2, this, &Body::draw);

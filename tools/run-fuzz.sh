@@ -6,7 +6,7 @@
 # fails one of its checks; the input that did it is kept under
 # $BUILD/artifacts/.
 #
-#   tools/run-fuzz.sh                 every target, FUZZ_SECONDS (6) each
+#   tools/run-fuzz.sh                 every target, FUZZ_SECONDS (5) each
 #   tools/run-fuzz.sh fuzz_itex ...   the named targets only
 #   FUZZ_SECONDS=60 tools/run-fuzz.sh a longer run
 #   BUILD=build-x tools/run-fuzz.sh   another build folder (default build-fuzz)
@@ -14,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${BUILD:-build-fuzz}
-seconds=${FUZZ_SECONDS:-6}
+seconds=${FUZZ_SECONDS:-5}
 jobs=${JOBS:-2}
 
 for tool in clang clang++ python3; do

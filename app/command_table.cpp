@@ -248,7 +248,10 @@ bool CommandTable::dispatch(const BatchCmd &cmd)
     } else if (key == "SEQ_EXEC_SHOW") {
         ui->ShowAdditionalInfo->setChecked(cmd.flag());
     } else if (key == "SEQ_EXEC_DIR") {
-        ui->SelDDir->setDataDir(cmd.text());
+        // A setup saved without a data directory has an empty line: nothing
+        // to choose.
+        if (!cmd.text().isEmpty())
+            ui->SelDDir->setDataDir(cmd.text());
     } else if (key == "SEQ_EXEC_FILE_PATTERN") {
         ui->SelDDir->setPattern(cmd.text());
     } else if (key == "SEQ_EXEC_NEXT") {

@@ -85,7 +85,8 @@ private slots:
                 QString::number(height), "--projections", QString::number(projections) });
         QVERIFY(tool.waitForFinished(60000));
         QCOMPARE(tool.exitCode(), 0);
-        const QStringList good = QDir(tmp.filePath("scan")).entryList({ "proj_*.img" }, QDir::Files);
+        const QStringList good
+            = QDir(tmp.filePath("scan")).entryList({ "proj_*.img" }, QDir::Files);
         QCOMPARE(good.size(), projections);
 
         // The bad files sort after the good ones, so that the good ones set
@@ -145,8 +146,8 @@ private slots:
         QCOMPARE(p.exitCode(), 0);
 
         // The folder and the pipe need no line: a file list may leave them out.
-        for (const char *name :
-            { "1_cut_pixels", "2_cut_header", "3_huge", "4_zero", "5_empty", "6_tiff_cut", "7_junk" })
+        for (const char *name : { "1_cut_pixels", "2_cut_header", "3_huge", "4_zero", "5_empty",
+                 "6_tiff_cut", "7_junk" })
             QVERIFY2(err.contains(QString("proj_x%1.img").arg(name)),
                 qPrintable(QString("no log line names proj_x%1.img").arg(name)));
 
@@ -156,7 +157,8 @@ private slots:
             // One value per grid point: the reconstruction of the good
             // projections ran to its end.
             const int n = dataLines(fname);
-            QVERIFY2(n >= width * width / 2, qPrintable(QString("%1: %2 values").arg(fname).arg(n)));
+            QVERIFY2(
+                n >= width * width / 2, qPrintable(QString("%1: %2 values").arg(fname).arg(n)));
         }
     }
 };

@@ -75,7 +75,8 @@ void checkLine(const QString &line)
     }
 
     const QString padded = padRight(code, 25);
-    FUZZ_CHECK(padded.startsWith(code) && padded.size() >= std::min<qsizetype>(25, code.size() + 101));
+    FUZZ_CHECK(
+        padded.startsWith(code) && padded.size() >= std::min<qsizetype>(25, code.size() + 101));
 }
 
 } // namespace

@@ -46,7 +46,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     fuzz::init();
     theLink = new Link;
     FUZZ_CHECK(theLink->server.listen(QHostAddress::LocalHost, 0));
-    theLink->link = new ZelkovLink(QStringLiteral("127.0.0.1 %1").arg(theLink->server.serverPort()));
+    theLink->link
+        = new ZelkovLink(QStringLiteral("127.0.0.1 %1").arg(theLink->server.serverPort()));
     QObject::connect(theLink->link, &TcpClient::receiveAnMsg, theLink->link,
         [](const QByteArray &line) { theLink->got.push_back(line); });
     theLink->link->doConnect();

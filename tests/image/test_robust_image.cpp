@@ -42,9 +42,18 @@ QByteArray tiffClaiming(quint32 width, quint32 height, int bits, int stripBytes)
     out.append(QByteArray(stripBytes, '\x11'));
     if (stripBytes & 1)
         out.append('\0');
-    const struct { quint16 tag, type; quint32 value; } entries[] = {
-        { 256, 4, width }, { 257, 4, height }, { 258, 3, quint32(bits) }, { 259, 3, 1 },
-        { 262, 3, 1 }, { 273, 4, stripAt }, { 277, 3, 1 }, { 278, 4, height },
+    const struct {
+        quint16 tag, type;
+        quint32 value;
+    } entries[] = {
+        { 256, 4, width },
+        { 257, 4, height },
+        { 258, 3, quint32(bits) },
+        { 259, 3, 1 },
+        { 262, 3, 1 },
+        { 273, 4, stripAt },
+        { 277, 3, 1 },
+        { 278, 4, height },
         { 279, 4, quint32(stripBytes) },
     };
     char two[2];
@@ -100,7 +109,11 @@ bool stackSurvives(const QTemporaryDir &dir, const QString &bad, QString &why)
             stack.at(m)->row(y, row);
             for (int x = 0; x < 6; ++x)
                 if (row[x] != double((m + 1) * 100 + y * 6 + x)) {
-                    why = QStringLiteral("member %1 pixel (%2, %3) is %4").arg(m).arg(x).arg(y).arg(row[x]);
+                    why = QStringLiteral("member %1 pixel (%2, %3) is %4")
+                              .arg(m)
+                              .arg(x)
+                              .arg(y)
+                              .arg(row[x]);
                     return false;
                 }
         }
@@ -132,40 +145,36 @@ void TestRobustImage::hostileFilesAreRefused_data()
     QTest::newRow("binary junk") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)
                                  << "Unknown file type";
     QTest::newRow("ITEX cut in the header") << good.left(7) << "Error on reading ITEX file props.";
-    QTest::newRow("ITEX cut in the comment") << good.left(70) << "ITEX file ends inside its comment.";
+    QTest::newRow("ITEX cut in the comment")
+        << good.left(70) << "ITEX file ends inside its comment.";
     QTest::newRow("ITEX cut in the pixels")
         << good.left(good.size() - 1) << "ITEX pixel block is shorter than the image size";
-    QTest::newRow("ITEX of 2^31-1 squared")
-        << itexBytes("Prop_ImageWidth=2147483647,Prop_ImageHeight=2147483647,BytesPerPixel=4,",
-               pixels16(ramp(6, 4, 3)))
-        << "ITEX pixel block is shorter than the image size";
-    QTest::newRow("ITEX width beyond 32 bits")
-        << itexBytes("Prop_ImageWidth=4294967302,Prop_ImageHeight=4,BytesPerPixel=2,",
-               pixels16(ramp(6, 4, 3)))
-        << "File is not ready to access";
-    QTest::newRow("ITEX zero width")
-        << itexBytes(sizeComment(0, 4, 2), pixels16(ramp(6, 4, 3))) << "File is not ready to access";
-    QTest::newRow("ITEX negative height")
-        << itexBytes(sizeComment(6, -4, 2), pixels16(ramp(6, 4, 3)))
-        << "File is not ready to access";
-    QTest::newRow("ITEX area corners overflowing int")
-        << itexBytes("areSource=\"-2147483648,-2147483648,2147483647,2147483647\",",
-               pixels16(ramp(6, 4, 3)))
-        << "File is not ready to access";
+    QTest::newRow("ITEX of 2^31-1 squared") << itexBytes(
+        "Prop_ImageWidth=2147483647,Prop_ImageHeight=2147483647,BytesPerPixel=4,",
+        pixels16(ramp(6, 4, 3))) << "ITEX pixel block is shorter than the image size";
+    QTest::newRow("ITEX width beyond 32 bits") << itexBytes(
+        "Prop_ImageWidth=4294967302,Prop_ImageHeight=4,BytesPerPixel=2,", pixels16(ramp(6, 4, 3)))
+                                               << "File is not ready to access";
+    QTest::newRow("ITEX zero width") << itexBytes(sizeComment(0, 4, 2), pixels16(ramp(6, 4, 3)))
+                                     << "File is not ready to access";
+    QTest::newRow("ITEX negative height") << itexBytes(sizeComment(6, -4, 2),
+        pixels16(ramp(6, 4, 3))) << "File is not ready to access";
+    QTest::newRow("ITEX area corners overflowing int") << itexBytes(
+        "areSource=\"-2147483648,-2147483648,2147483647,2147483647\",", pixels16(ramp(6, 4, 3)))
+                                                       << "File is not ready to access";
     QTest::newRow("ITEX 3 bytes per pixel")
         << itexBytes(sizeComment(6, 4, 3), QByteArray(72, '\1')) << "unsupported BytesPerPixel";
-    QTest::newRow("ITEX comment length beyond the file")
-        << QByteArray("IM\xff\xff", 4) + QByteArray(70, 'x') << "ITEX file ends inside its comment.";
-    QTest::newRow("TIFF header only") << QByteArray("II*\0\x08\0\0\0", 8)
-                                      << "File is not ready to access";
-    QTest::newRow("TIFF claiming 100000 x 100000") << tiffClaiming(100000, 100000, 16, 48)
-                                                   << "TIFF image size does not fit the file";
-    QTest::newRow("TIFF claiming 2^32-1 columns") << tiffClaiming(0xffffffffu, 4, 16, 48)
-                                                  << "File is not ready to access";
-    QTest::newRow("TIFF of zero width") << tiffClaiming(0, 4, 16, 48)
-                                        << "File is not ready to access";
-    QTest::newRow("TIFF of another size")
-        << tiffClaiming(7, 4, 16, 56) << "Mismatch image size";
+    QTest::newRow("ITEX comment length beyond the file") << QByteArray("IM\xff\xff", 4)
+            + QByteArray(70, 'x') << "ITEX file ends inside its comment.";
+    QTest::newRow("TIFF header only")
+        << QByteArray("II*\0\x08\0\0\0", 8) << "File is not ready to access";
+    QTest::newRow("TIFF claiming 100000 x 100000")
+        << tiffClaiming(100000, 100000, 16, 48) << "TIFF image size does not fit the file";
+    QTest::newRow("TIFF claiming 2^32-1 columns")
+        << tiffClaiming(0xffffffffu, 4, 16, 48) << "File is not ready to access";
+    QTest::newRow("TIFF of zero width")
+        << tiffClaiming(0, 4, 16, 48) << "File is not ready to access";
+    QTest::newRow("TIFF of another size") << tiffClaiming(7, 4, 16, 56) << "Mismatch image size";
 }
 
 void TestRobustImage::hostileFilesAreRefused()
@@ -219,7 +228,9 @@ void TestRobustImage::fifoInPlaceOfAFileDoesNotBlock()
     auto done = std::async(std::launch::async, [&] { survived = stackSurvives(dir, fifo, why); });
     const bool finished = done.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
     // Release every blocked open of the reader so that the test ends either way.
-    for (int k = 0; k < 100 && done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready; ++k) {
+    for (int k = 0;
+         k < 100 && done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready;
+         ++k) {
         const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
         if (fd >= 0)
             ::close(fd);

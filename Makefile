@@ -4,7 +4,7 @@ JOBS    ?= $(shell nproc)
 BUILD   ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build test test-asan test-tsan run bench clean
+.PHONY: deps configure build test test-asan test-tsan fuzz run bench clean
 
 deps:
 	@bash tools/install-deps.sh
@@ -31,8 +31,13 @@ test-asan: deps
 test-tsan: deps
 	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORLO_TSAN=ON -DVORLO_BENCH=OFF
 	cmake --build build-tsan -j $(JOBS)
-	cd build-tsan && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS=halt_on_error=1 \
+	cd build-tsan && QT_QPA_PLATFORM=offscreen \
+	  TSAN_OPTIONS=halt_on_error=1:suppressions=$(CURDIR)/.ci/tsan.supp \
 	  ctest --output-on-failure -j $(JOBS)
+
+# Every libFuzzer target for a few seconds with ASan and UBSan (clang).
+fuzz: deps
+	bash tools/run-fuzz.sh
 
 run: build
 	bash tools/run-demo.sh $(BUILD)
@@ -41,4 +46,4 @@ bench: build
 	@for b in $(BUILD)/bench_*; do [ -x "$$b" ] && "$$b"; done
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz

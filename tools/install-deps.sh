@@ -5,7 +5,8 @@ set -euo pipefail
 pkgs=(cmake ninja-build g++ pkg-config ccache
       qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools linguist-qt6
       libfftw3-dev libtiff-dev libbenchmark-dev
-      libgl-dev fonts-dejavu-core)
+      libgl-dev fonts-dejavu-core
+      clang libclang-rt-14-dev python3)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

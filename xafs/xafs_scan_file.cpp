@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <QTextStream>
 
@@ -38,17 +39,29 @@ bool XafsScanFile::read(const QString &path, double spacing)
     i0Rates.clear();
     valid = false;
 
+    // Regular files only: a named pipe would block the open until some
+    // program writes to it, and a device such as /dev/zero reports size 0
+    // but never ends.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        qDebug() << "XAFS scan file is not a regular file, refused : " << path;
+        return false;
+    }
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) {
         qDebug() << "Can't open : " << path;
         return false;
     }
-    if (f.size() > maxFileSize) {
-        qDebug() << "XAFS scan file too large, refused : " << path << f.size();
+    // Read one byte beyond the bound so that a file growing while we read is
+    // refused too, without ever holding more than the bound in memory.
+    const QByteArray content = f.read(maxFileSize + 1);
+    if (f.size() > maxFileSize || content.size() > maxFileSize) {
+        qDebug() << "XAFS scan file too large, refused : " << path
+                 << qMax(f.size(), qint64(content.size()));
         return false;
     }
 
-    QTextStream in(&f);
+    QTextStream in(content);
     int i0Col = -1;
     bool inHeader = true;
     bool sawOffset = false;

@@ -1,7 +1,9 @@
 #include "app/body.h"
 #include "app/config_store.h"
 #include "ct/proc_ctrl.h"
+#include "display/disp_a.h"
 #include "display/mouse_c.h"
+#include "display/raw_disp.h"
 #include "select/select_a_file.h"
 #include "select/select_data_dir.h"
 #include "tests/test_registry.h"
@@ -330,6 +332,52 @@ private slots:
         QTest::qWait(200);
         QCOMPARE(zkl.requests().size(), 2);
         QVERIFY(!zkl.overlapped);
+    }
+
+    // The same with the mouse: a plain left click on the shown raw image
+    // picks the row under it as the slice and sends that slice's files.
+    void sendMessageOnAClickInTheRawImage()
+    {
+        QTemporaryDir scan, out;
+        QStringList images;
+        for (int k = 0; k < 2; ++k) {
+            images << scan.filePath(QString("p-%1.img").arg(k));
+            QVERIFY(writeImage(images.last(), 16, 12, k));
+        }
+        for (int sl = 0; sl < 12; ++sl)
+            QVERIFY(QFile(out.filePath(QString::asprintf("s-7100eV-%05d.dat", sl)))
+                        .open(QIODevice::WriteOnly));
+        AnalyserStandIn zkl;
+        QVERIFY(zkl.listen());
+        ConfigStore::global().set("2dZelkov", "127.0.0.1", zkl.address());
+        Body b(2, nullptr);
+        ConfigStore::global().set("2dZelkov", "localhost", "localhost 6078");
+        b.resize(1200, 850);
+        b.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&b));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            child<QPushButton>(b, "Link2dZelkov")->styleSheet(), ZelkovLink::linkedStyle(), 3000);
+        child<ProcCtrl>(b, "procCtrl")->setRotAxIsV(true);
+        QSignalSpy loaded(&b, &Body::finishedLoadingCTFiles);
+        QMetaObject::invokeMethod(
+            &b, "dataFilesSelected", Q_ARG(QStringList, images), Q_ARG(bool, true));
+        QVERIFY(loaded.wait(5000));
+        child<SelectAFile>(b, "SelectDataSaveDir")->setPath(out.path());
+        child<QCheckBox>(b, "SaveInSubFolders")->setChecked(false);
+        child<QCheckBox>(b, "SendMsg2Zelkov")->setChecked(true);
+        RawDisp *raw = b.findChild<RawDisp *>();
+        QVERIFY(raw);
+        QWidget *area = raw->dispA();
+        QVERIFY(area->isVisible() && area->width() > 10 && area->height() > 10);
+        QTest::qWait(100);
+        QTest::mouseClick(area, Qt::LeftButton, Qt::NoModifier, area->rect().center());
+        QTRY_COMPARE_WITH_TIMEOUT(zkl.requests().size(), 1, 3000);
+        const int slice = child<ProcCtrl>(b, "procCtrl")->sliceNo();
+        QVERIFY2(slice >= 0 && slice < 12, qPrintable(QString::number(slice)));
+        QCOMPARE(zkl.requests().first(),
+            "LOAD_I1_FILES new "
+                + QDir::toNativeSeparators(
+                    out.filePath(QString::asprintf("s-7100eV-%05d.dat", slice))));
     }
 
     // The data files of one slice in each layout of the saved results.

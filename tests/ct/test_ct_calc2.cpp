@@ -100,12 +100,19 @@ struct Worker {
     }
 };
 
-// Re-emits a worker's signal in the test's thread, so that QSignalSpy::wait
-// sees it only while it waits, never before.
+// Re-emits a worker's signals in the test's thread, so that QSignalSpy::wait
+// sees them only while it waits, never before. A spy put directly on a
+// worker's signal would append to its list in the worker's thread while the
+// test reads it: every spy on a calculator goes through a relay.
 class Relay : public QObject {
     Q_OBJECT
 signals:
     void fired();
+    void record(SavingData *data);
+    void image(SavingImg *img);
+    void region(double x0, double z0, double x1, double z1);
+    void shown(QImage img);
+    void value(double v);
 };
 
 // Runs one slice on a worker and waits for its report.
@@ -268,7 +275,9 @@ void TestCtCalc2::unbuildableSliceStillReportsFinished()
 {
     Worker w(&scan->stack);
     w.calc->setSaveData(true, scan->dir.path(), "bad", "x");
-    QSignalSpy records(w.calc, &CtCalc2::saveDataWDiscard);
+    Relay relay;
+    connect(w.calc, &CtCalc2::saveDataWDiscard, &relay, &Relay::record, Qt::QueuedConnection);
+    QSignalSpy records(&relay, &Relay::record);
     // Centre outside the detector: no sinogram, silently.
     QVERIFY(runSlice(w, 0.5, 0));
     QVERIFY(runSlice(w, 64.5, 0));
@@ -292,9 +301,10 @@ void TestCtCalc2::unbuildableSliceStillReportsFinished()
 void TestCtCalc2::otherCalculatorsIgnoreTheRequest()
 {
     Worker a(&scan->stack), b(&scan->stack);
-    Relay relayB;
+    Relay relayA, relayB;
+    connect(a.calc, &CtCalc2::calcFinished, &relayA, &Relay::fired, Qt::QueuedConnection);
     connect(b.calc, &CtCalc2::calcFinished, &relayB, &Relay::fired, Qt::QueuedConnection);
-    QSignalSpy doneA(a.calc, &CtCalc2::calcFinished);
+    QSignalSpy doneA(&relayA, &Relay::fired);
     QSignalSpy doneB(&relayB, &Relay::fired);
     // The main window's request goes to every calculator; only b acts.
     for (Worker *w : { &a, &b }) {
@@ -312,7 +322,9 @@ void TestCtCalc2::otherCalculatorsIgnoreTheRequest()
 void TestCtCalc2::kernelFollowsTheSinogramSize()
 {
     Worker w(&scan->stack);
-    QSignalSpy defaulted(w.calc, &CtCalc2::calcRegionDefaulted);
+    Relay relay;
+    connect(w.calc, &CtCalc2::calcRegionDefaulted, &relay, &Relay::region, Qt::QueuedConnection);
+    QSignalSpy defaulted(&relay, &Relay::region);
     // Prepared for another size before the run, as a range run does.
     w.calc->prepare(100, 10);
     QVERIFY(runSlice(w, Cor, 0));
@@ -334,8 +346,11 @@ void TestCtCalc2::imagesOnlyWhenShownOrSaved()
 {
     QTemporaryDir out;
     Worker w(&scan->stack);
-    QSignalSpy shown(w.calc, &CtCalc2::resultImageBuilt);
-    QSignalSpy images(w.calc, &CtCalc2::saveImgWDiscard);
+    Relay relay;
+    connect(w.calc, &CtCalc2::resultImageBuilt, &relay, &Relay::shown, Qt::QueuedConnection);
+    connect(w.calc, &CtCalc2::saveImgWDiscard, &relay, &Relay::image, Qt::QueuedConnection);
+    QSignalSpy shown(&relay, &Relay::shown);
+    QSignalSpy images(&relay, &Relay::image);
 
     QVERIFY(runSlice(w, Cor, 1, false));
     QVERIFY(w.calc->hasResult());
@@ -376,7 +391,9 @@ void TestCtCalc2::dataRecordCarriesRegionLimitsAndOffset()
     Worker w(&scan->stack, p);
     w.calc->setCalcRegion(10.5, 20, 40, 42, true);
     w.calc->setSaveData(true, "/some/where", "ct", "E7120");
-    QSignalSpy records(w.calc, &CtCalc2::saveDataWDiscard);
+    Relay relay;
+    connect(w.calc, &CtCalc2::saveDataWDiscard, &relay, &Relay::record, Qt::QueuedConnection);
+    QSignalSpy records(&relay, &Relay::record);
     QVERIFY(runSlice(w, Cor, 3));
     QCOMPARE(records.count(), 1);
     std::unique_ptr<SavingData> rec(records.at(0).at(0).value<SavingData *>());
@@ -471,7 +488,10 @@ void TestCtCalc2::panelColourBarAndReadout()
     CtCalc2Ui panel;
     Worker w(&scan->stack);
     panel.setCtCalc2(w.calc);
-    QSignalSpy shown(w.calc, &CtCalc2::resultImageBuilt);
+    Relay relay;
+    connect(w.calc, &CtCalc2::resultImageBuilt, &relay, &Relay::shown, Qt::QueuedConnection);
+    connect(w.calc, &CtCalc2::valueFound, &relay, &Relay::value, Qt::QueuedConnection);
+    QSignalSpy shown(&relay, &Relay::shown);
 
     // A free bar takes the range of the result.
     QVERIFY(runSlice(w, Cor, 1));
@@ -496,7 +516,7 @@ void TestCtCalc2::panelColourBarAndReadout()
         }
 
     // The value under the mouse comes from the calculator's grid.
-    QSignalSpy value(w.calc, &CtCalc2::valueFound);
+    QSignalSpy value(&relay, &Relay::value);
     QMetaObject::invokeMethod(&panel, "noticedNewPos", Q_ARG(double, 31.7), Q_ARG(double, 30.2));
     QTRY_COMPARE(value.count(), 1);
     QCOMPARE(value.at(0).at(0).toDouble(), w.calc->result()[30 * 62 + 31]);

@@ -53,7 +53,7 @@
         <translation>CT再構成</translation>
     </message>
     <message>
-        <location line="+98"/>
+        <location line="+102"/>
         <source>CT2 %1</source>
         <translation>CT2 %1</translation>
     </message>
@@ -63,7 +63,7 @@
         <translation>CT計算2 %1</translation>
     </message>
     <message>
-        <location line="+663"/>
+        <location line="+655"/>
         <source>Loading first Data Set</source>
         <translation>最初のデータセットを読込中</translation>
     </message>
@@ -295,7 +295,7 @@
         <translation>進行状況</translation>
     </message>
     <message>
-        <location filename="../app/body.cpp" line="-851"/>
+        <location filename="../app/body.cpp" line="-847"/>
         <source>I0 of Raw Image</source>
         <translation>生画像のI0</translation>
     </message>

@@ -232,6 +232,42 @@ private slots:
         QCOMPARE(all.tags, QStringList({ "7100eV", "7110eV", "7120eV" }));
     }
 
+    // A finished walk leaves nothing behind: pressing again walks the same
+    // sets once more, from the first of the range.
+    void walkRunsAgainAfterItsEnd()
+    {
+        QTemporaryDir meas;
+        QVERIFY(writeSets(meas, { "7100", "7110" }));
+        static QStringList stages;
+        stages.clear();
+        auto previous
+            = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &m) {
+                  if (m.startsWith("Stage : "))
+                      stages << m.mid(9).section(' ', 0, -2);
+              });
+        QStringList tags;
+        {
+            Body b(2, nullptr);
+            child<ProcCtrl>(b, "procCtrl")->setRotAxIsV(true);
+            child<QRadioButton>(b, "SelectCt2")->setChecked(true);
+            auto *sets = child<SelectDataDir>(b, "SelDDir");
+            sets->setIsASRStandard(true);
+            sets->setDataDir(meas.path());
+            QObject::connect(&b, &Body::calcFinished, &b,
+                [&] { tags << child<SelectAFile>(b, "SelectDataSaveDir")->addTag(); });
+            auto *seq = child<QPushButton>(b, "SeqCalc");
+            seq->click();
+            QTRY_COMPARE_WITH_TIMEOUT(int(stages.count("Finished")), 1, 10000);
+            seq->click();
+            QTRY_COMPARE_WITH_TIMEOUT(int(stages.count("Finished")), 2, 10000);
+            QTest::qWait(200);
+        }
+        qInstallMessageHandler(previous);
+        QCOMPARE(tags, QStringList({ "7100eV", "7110eV", "7100eV", "7110eV" }));
+        QCOMPARE(int(stages.count("Data Loading")), 2);
+        QCOMPARE(int(stages.count("Finished")), 2);
+    }
+
     // A set whose files are all damaged does not stop the walk: the sets
     // after it are still reconstructed.
     void damagedSetDoesNotStopTheWalk()
@@ -392,7 +428,14 @@ private slots:
     void execForSliceInEachLayout()
     {
         QFETCH(int, layout);
-        QTemporaryDir out;
+        QTemporaryDir top;
+        // The results folder inside another one whose own result files of
+        // the same slice belong to a different run and must not be sent.
+        const QDir out(top.filePath("run"));
+        QVERIFY(QDir().mkpath(out.path()));
+        QVERIFY(QFile(top.filePath("s-other-00105.dat")).open(QIODevice::WriteOnly));
+        if (layout == 1) // nor does a stray file beside the energy folders belong
+            QVERIFY(QFile(out.filePath("s-stray-00105.dat")).open(QIODevice::WriteOnly));
         const QStringList energies = { "7110eV", "7100eV" };
         QStringList expected;
         for (const QString &e : energies) {

@@ -121,8 +121,8 @@ bool runSlice(Worker &w, double cor, int slice, bool show = true)
     Relay relay;
     QObject::connect(w.calc, &CtCalc2::calcFinished, &relay, &Relay::fired, Qt::QueuedConnection);
     QSignalSpy done(&relay, &Relay::fired);
-    QMetaObject::invokeMethod(
-        w.calc, [&w, cor, slice, show] { w.calc->startCt(w.calc, true, cor, slice, show); });
+    // Called from here, the calculator queues the request into its own thread.
+    w.calc->startCt(w.calc, true, cor, slice, show);
     return done.wait(10000) && done.count() == 1;
 }
 
@@ -172,7 +172,7 @@ bool rangeRun(const ImgDatas &stack, int count, const QString &out)
 
     const bool ok = finished.wait(20000);
     // The writer's queue drains before it stops.
-    QMetaObject::invokeMethod(saver, [&saverThread] { saverThread.quit(); });
+    QMetaObject::invokeMethod(saver, [] { QThread::currentThread()->quit(); });
     saverThread.wait();
     delete saver;
     return ok;
@@ -309,7 +309,7 @@ void TestCtCalc2::otherCalculatorsIgnoreTheRequest()
     // The main window's request goes to every calculator; only b acts.
     for (Worker *w : { &a, &b }) {
         CtCalc2 *target = b.calc;
-        QMetaObject::invokeMethod(w->calc, [w, target] { w->calc->startCt(target, true, Cor, 0); });
+        w->calc->startCt(target, true, Cor, 0);
     }
     QVERIFY(doneB.wait(10000));
     QTest::qWait(50);

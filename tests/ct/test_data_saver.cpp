@@ -286,7 +286,7 @@ void TestDataSaver::queuedFromAnotherThread()
     emit sender.saveImgWDiscard(new SavingImg { tmp.path(), "ct", "E1", "00004", img });
     // Records run in arrival order; quitting after them lets them all finish.
     QMetaObject::invokeMethod(
-        saver, [&thread] { thread.quit(); }, Qt::QueuedConnection);
+        saver, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
     // QThread::finished is emitted in the saver's thread: waiting on the thread
     // itself, not on a spy that thread would append to.
     QVERIFY(thread.wait(5000));

@@ -49,7 +49,7 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
-bool writeTiff(const QString &path, const TiffSpec &s, const QByteArray &data)
+bool writeTiff(const QString &path, const TiffKind &s, const QByteArray &data)
 {
     TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), s.bigEndian ? "wb" : "wl");
     if (!tif)

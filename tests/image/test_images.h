@@ -25,7 +25,7 @@ bool writeFile(const QString &path, const QByteArray &bytes);
 inline quint32 pattern(int x, int y, int width) { return quint32(y * width + x) * 7u + 3u; }
 
 enum class TiffLayout { Strips, Tiles };
-struct TiffSpec {
+struct TiffKind {
     int width = 0;
     int height = 0;
     int bits = 16;
@@ -39,9 +39,9 @@ struct TiffSpec {
     bool bigEndian = false;
     int rowsWritten = -1; // fewer rows than height leave the last strips empty
 };
-// Writes a TIFF of the spec whose pixel (x, y) holds the sample bytes of
+// Writes a TIFF of the kind whose pixel (x, y) holds the sample bytes of
 // data[(y * width + x) * samples ...]; data holds the samples in host order.
-bool writeTiff(const QString &path, const TiffSpec &spec, const QByteArray &data);
+bool writeTiff(const QString &path, const TiffKind &kind, const QByteArray &data);
 
 // Collects every debug message while it lives.
 class LogCapture {

@@ -108,7 +108,7 @@ void TestImgDatas::refusesTiffOfAnotherSize()
 {
     QTemporaryDir dir;
     const QString itex = writeItex(dir, "a.img", 8, 4);
-    TiffSpec s;
+    TiffKind s;
     s.width = 5;
     s.height = 3;
     const QString tiff = dir.filePath("b.tif");

@@ -250,13 +250,13 @@ void TestRobustImage::tiffStackReloadedUnderALowDescriptorLimit()
     QTemporaryDir dir;
     QStringList paths;
     for (int k = 0; k < files; ++k) {
-        TiffSpec spec;
-        spec.width = 8;
-        spec.height = 4;
+        TiffKind kind;
+        kind.width = 8;
+        kind.height = 4;
         std::vector<quint16> v = ramp(8, 4, k % 50);
         const QByteArray data(reinterpret_cast<const char *>(v.data()), int(v.size() * 2));
         paths << dir.filePath(QStringLiteral("t%1.tif").arg(k, 5, 10, QLatin1Char('0')));
-        QVERIFY(writeTiff(paths.last(), spec, data));
+        QVERIFY(writeTiff(paths.last(), kind, data));
     }
     rlimit saved;
     QCOMPARE(getrlimit(RLIMIT_NOFILE, &saved), 0);

@@ -27,7 +27,7 @@ double sampleValue(int x, int y, int bits, int sampleFormat)
         : double(quint32(k) * (bits == 32 ? 1000003u : 211u) % (bits == 16 ? 65536u : 4294967291u));
 }
 
-QByteArray samples(const TiffSpec &s)
+QByteArray samples(const TiffKind &s)
 {
     QByteArray data;
     for (int y = 0; y < s.height; ++y) {
@@ -112,7 +112,7 @@ void TestTiff::decodes()
     QFETCH(bool, bigEndian);
     QFETCH(int, format);
 
-    TiffSpec s;
+    TiffKind s;
     // Not a multiple of the tile size or of the rows per strip, so the last
     // tiles and the last strip are partial.
     s.width = 40;
@@ -176,7 +176,7 @@ void TestTiff::refusesUndecodableKinds()
     QFETCH(int, sampleFormat);
     QFETCH(int, samples);
     QFETCH(int, photometric);
-    TiffSpec s;
+    TiffKind s;
     s.width = 8;
     s.height = 4;
     s.bits = bits;
@@ -197,7 +197,7 @@ void TestTiff::refusesUndecodableKinds()
 
 void TestTiff::refusesTruncatedFile()
 {
-    TiffSpec s;
+    TiffKind s;
     s.width = 64;
     s.height = 64;
     s.rowsPerStrip = 8;

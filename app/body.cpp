@@ -306,6 +306,7 @@ void Body::buildParallelCalculators(int n)
         connect(calc, &CtCalc2::calcFinished, this, [this, i] { parallelCalcFinished(i); });
         connect(calc, &CtCalc2::saveDataWDiscard, dataSaver_, &DataSaver::saveDataWDiscard);
         connect(calc, &CtCalc2::saveImgWDiscard, dataSaver_, &DataSaver::saveImgWDiscard);
+        connect(calc, &CtCalc2::saveTiffWDiscard, dataSaver_, &DataSaver::saveTiffWDiscard);
         connect(panel, &CtCalc2Ui::dRUpdated, this, &Body::dRUpdated);
         connect(panel, &CtCalc2Ui::cRUpdated, this, &Body::cRUpdated);
         ctCalc2s_ << calc;

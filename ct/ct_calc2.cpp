@@ -1,6 +1,7 @@
 #include "ct/ct_calc2.h"
 
 #include "ct/ct_calc2_ui.h"
+#include "ct/float_tiff.h"
 #include "image/img_datas.h"
 
 #include <QDebug>
@@ -13,6 +14,7 @@ CtCalc2::CtCalc2(QObject *parent)
 {
     qRegisterMetaType<SavingData *>("SavingData*");
     qRegisterMetaType<SavingImg *>("SavingImg*");
+    qRegisterMetaType<SavingTiff *>("SavingTiff*");
     qRegisterMetaType<CtRunParams>("CtRunParams");
     qRegisterMetaType<LevelMap>("LevelMap");
     qRegisterMetaType<CtCalc2 *>("CtCalc2*");
@@ -107,6 +109,8 @@ void CtCalc2::reconstructSlice(bool rotAxIsV, double cor, int slice)
         saveImage();
     if (saveDataF)
         saveData();
+    if (saveTiffF)
+        saveTiff();
 }
 
 void CtCalc2::genResImage()
@@ -171,6 +175,19 @@ void CtCalc2::saveData()
         savingSliceLabel(lastSlice), makeCtImgData(grid, gridN, crx0, crz0, crx1, crz1, limits) });
 }
 
+void CtCalc2::saveTiff()
+{
+    if (postIfForeign([this] { saveTiff(); }))
+        return;
+    const double *grid = result();
+    if (!grid || gridN <= 0)
+        return;
+    if (!isSignalConnected(QMetaMethod::fromSignal(&CtCalc2::saveTiffWDiscard)))
+        return;
+    emit saveTiffWDiscard(new SavingTiff { saveTiffPath, saveTiffName, saveTiffTag,
+        savingSliceLabel(lastSlice), floatGrid(grid, gridN, gridN), gridN, gridN, QString() });
+}
+
 void CtCalc2::setSaveImage(bool f, QString path, QString name, QString tag)
 {
     if (postIfForeign([=] { setSaveImage(f, path, name, tag); }))
@@ -189,6 +206,16 @@ void CtCalc2::setSaveData(bool f, QString path, QString name, QString tag)
     saveDataPath = path;
     saveDataName = name;
     saveDataTag = tag;
+}
+
+void CtCalc2::setSaveTiff(bool f, QString path, QString name, QString tag)
+{
+    if (postIfForeign([=] { setSaveTiff(f, path, name, tag); }))
+        return;
+    saveTiffF = f;
+    saveTiffPath = path;
+    saveTiffName = name;
+    saveTiffTag = tag;
 }
 
 void CtCalc2::setImgDatas(const ImgDatas *stack)

@@ -56,6 +56,7 @@ signals:
     void calcFinished();
     void saveDataWDiscard(SavingData *data);
     void saveImgWDiscard(SavingImg *img);
+    void saveTiffWDiscard(SavingTiff *tiff);
 
     // To the panel (queued into the GUI thread).
     void sliceStarted(int slice);
@@ -76,8 +77,11 @@ public slots:
     void startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice);
     void saveImage();
     void saveData();
+    // The whole result grid as float values for a TIFF file.
+    void saveTiff();
     void setSaveImage(bool f, QString path, QString name, QString tag);
     void setSaveData(bool f, QString path, QString name, QString tag);
+    void setSaveTiff(bool f, QString path, QString name, QString tag);
 
     // Copies kept for the computation.
     void setImgDatas(const ImgDatas *stack);
@@ -119,4 +123,6 @@ private:
     QString saveImagePath, saveImageName, saveImageTag;
     bool saveDataF = false;
     QString saveDataPath, saveDataName, saveDataTag;
+    bool saveTiffF = false;
+    QString saveTiffPath, saveTiffName, saveTiffTag;
 };

@@ -1,5 +1,7 @@
 #include "ct/data_saver.h"
 
+#include "ct/float_tiff.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -104,6 +106,29 @@ void DataSaver::saveImgWDiscard(SavingImg *img)
 {
     saveImg(img);
     delete img;
+}
+
+void DataSaver::saveTiff(SavingTiff *tiff)
+{
+    if (!tiff)
+        return;
+    const QString fname
+        = savingFileName(tiff->name, tiff->tag, tiff->slice + tiff->nameSuffix, "tif");
+    if (tiff->values.size() != size_t(qMax(tiff->width, 0)) * size_t(qMax(tiff->height, 0))
+        || tiff->values.empty()) {
+        qDebug() << "Can't write file : " << fname << "(no values)";
+        return;
+    }
+    const QStringList folders = prepareFolders(tiff->path, tiff->tag, tiff->slice, fname);
+    for (const QString &folder : folders)
+        writeFloatTiff(QFileInfo(QDir(folder), fname).absoluteFilePath(), tiff->values.data(),
+            tiff->width, tiff->height);
+}
+
+void DataSaver::saveTiffWDiscard(SavingTiff *tiff)
+{
+    saveTiff(tiff);
+    delete tiff;
 }
 
 void DataSaver::setSubFolders(bool inSubFolders, bool ofEnergy, bool ofSlice)

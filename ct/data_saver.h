@@ -27,6 +27,8 @@ public slots:
     void saveData(SavingData *data);
     void saveImg(SavingImg *img);
     void saveImgWDiscard(SavingImg *img);
+    void saveTiff(SavingTiff *tiff);
+    void saveTiffWDiscard(SavingTiff *tiff);
 
     // Sub-folder flags; queue the call when the writer runs in its thread.
     void setSubFolders(bool inSubFolders, bool ofEnergy, bool ofSlice);

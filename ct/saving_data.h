@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QMetaType>
 #include <QString>
+#include <vector>
 
 struct SavingData {
     QString path; // base folder
@@ -22,13 +23,28 @@ struct SavingImg {
     QImage img; // 8-bit grey cross-section, one byte per pixel (colour-bar level)
 };
 
+// A slice's reconstructed values for a float TIFF file over the whole
+// width x height grid. The file is named like the other kinds, with
+// nameSuffix after the slice label ("-cor512.30" for a centre search).
+struct SavingTiff {
+    QString path;
+    QString name;
+    QString tag;
+    QString slice;
+    std::vector<float> values; // values[y * width + x]
+    int width = 0;
+    int height = 0;
+    QString nameSuffix;
+};
+
 Q_DECLARE_METATYPE(SavingData *)
 Q_DECLARE_METATYPE(SavingImg *)
+Q_DECLARE_METATYPE(SavingTiff *)
 
 // Slice number as it appears in file and folder names: "%05d".
 QString savingSliceLabel(int slice);
 
-// File name "%1-%2-%3.%4": name, tag, slice label and extension ("dat" or "png").
+// File name "%1-%2-%3.%4": name, tag, slice label and extension ("dat", "png" or "tif").
 QString savingFileName(
     const QString &name, const QString &tag, const QString &slice, const QString &ext);
 

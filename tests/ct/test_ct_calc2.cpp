@@ -18,7 +18,9 @@
 #include <QThread>
 #include <QtEndian>
 #include <cmath>
+#include <cstring>
 #include <memory>
+#include <tiffio.h>
 #include <vector>
 
 namespace {
@@ -110,6 +112,7 @@ signals:
     void fired();
     void record(SavingData *data);
     void image(SavingImg *img);
+    void tiff(SavingTiff *tiff);
     void region(double x0, double z0, double x1, double z1);
     void shown(QImage img);
     void value(double v);
@@ -191,6 +194,7 @@ private slots:
     void kernelFollowsTheSinogramSize();
     void imagesOnlyWhenShownOrSaved();
     void dataRecordCarriesRegionLimitsAndOffset();
+    void tiffFileHoldsTheGridBitForBit();
     void rangeRunSameWhateverTheCalculatorCount();
     void panelFollowsItsCalculator();
     void panelColourBarAndReadout();
@@ -380,6 +384,64 @@ void TestCtCalc2::imagesOnlyWhenShownOrSaved()
     QVERIFY(runSlice(w, Cor, 1, true));
     QCOMPARE(shown.count(), 1);
     QCOMPARE(images.count(), 1);
+}
+
+void TestCtCalc2::tiffFileHoldsTheGridBitForBit()
+{
+    QTemporaryDir out;
+    Worker w(&scan->stack);
+    // A region smaller than the grid: the file still covers the whole grid,
+    // zero outside the region, as the calculator leaves it.
+    w.calc->setCalcRegion(5, 5, 57, 50, true);
+    w.calc->setSaveTiff(true, out.path(), "ct", "E9000");
+    Relay relay;
+    connect(w.calc, &CtCalc2::saveTiffWDiscard, &relay, &Relay::tiff, Qt::QueuedConnection);
+    QSignalSpy records(&relay, &Relay::tiff);
+    QVERIFY(runSlice(w, Cor, 2, false));
+    QCOMPARE(records.count(), 1);
+    DataSaver saver;
+    saver.saveTiffWDiscard(records.at(0).at(0).value<SavingTiff *>());
+
+    const QString file = out.filePath("ct-E9000-00002.tif");
+    TIFF *tif = TIFFOpen(QFile::encodeName(file).constData(), "r");
+    QVERIFY(tif);
+    quint32 width = 0, height = 0;
+    quint16 bits = 0, format = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetField(tif, TIFFTAG_SAMPLEFORMAT, &format);
+    std::vector<float> back(size_t(width) * height);
+    bool read = width == 62 && height == 62 && bits == 32 && format == SAMPLEFORMAT_IEEEFP;
+    for (quint32 y = 0; read && y < height; ++y)
+        read = TIFFReadScanline(tif, back.data() + size_t(y) * width, y) >= 0;
+    TIFFClose(tif);
+    QVERIFY(read);
+
+    // The calculator is idle and nothing is queued to it: its grid may be read.
+    const double *g = w.calc->result();
+    int inside = 0;
+    for (int i = 0; i < 62 * 62; ++i) {
+        const float want = float(g[i]);
+        QVERIFY2(
+            std::memcmp(&back[size_t(i)], &want, sizeof want) == 0, qPrintable(QString::number(i)));
+        const int x = i % 62, z = i / 62;
+        if (x < 5 || z < 5 || x >= 57 || z >= 50)
+            QCOMPARE(back[size_t(i)], 0.0f);
+        else
+            inside += back[size_t(i)] != 0.0f;
+    }
+    QVERIFY(inside > 52 * 45 / 2);
+    // The disk (radius 20, 0.06 per pixel) stands 2 M mu above the empty ring
+    // around it, as in the calculator's own test.
+    const double ring = (back[31 * 62 + 7] + back[31 * 62 + 55]) / 2.0;
+    const double step = back[31 * 62 + 31] - ring;
+    QVERIFY2(
+        std::abs(step / (2.0 * M * muOfRow(2)) - 1.0) < 0.15, qPrintable(QString::number(step)));
+
+    w.calc->setSaveTiff(false, QString(), QString(), QString());
+    QVERIFY(runSlice(w, Cor, 2, false));
+    QCOMPARE(records.count(), 1);
 }
 
 void TestCtCalc2::dataRecordCarriesRegionLimitsAndOffset()

@@ -1,5 +1,7 @@
 #include "ct/data_saver.h"
+#include "ct/float_tiff.h"
 #include "ct/saving_data.h"
+#include "image/img_data.h"
 #include "tests/test_registry.h"
 
 #include <QDir>
@@ -10,6 +12,10 @@
 #include <QTest>
 #include <QThread>
 #include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <tiffio.h>
 #include <vector>
 
 namespace {
@@ -65,6 +71,9 @@ private slots:
     void existingFileIsReplaced();
     void imageRoundTrip();
     void unwritableTargetIsLoggedAndRecordFreed();
+    void floatTiffLayoutAndValues();
+    void floatTiffNamesAndSubFolders();
+    void floatTiffRefusals();
     void queuedFromAnotherThread();
 };
 
@@ -264,6 +273,144 @@ void TestDataSaver::unwritableTargetIsLoggedAndRecordFreed()
     saver.saveDataWDiscard(nullptr);
     QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
         QStringList { "blocker" });
+}
+
+namespace {
+
+// What a reader sees of a float TIFF: its tags, and its samples in row order.
+struct TiffBack {
+    quint32 width = 0, height = 0;
+    quint16 bits = 0, format = 0, samples = 0, photometric = 0, unit = 0;
+    float xres = 0, yres = 0;
+    std::vector<float> values;
+    bool ok = false;
+};
+
+TiffBack readFloatTiff(const QString &path)
+{
+    TiffBack b;
+    TIFF *tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    if (!tif)
+        return b;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &b.width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &b.height);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &b.bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &b.format);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &b.samples);
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &b.photometric);
+    TIFFGetField(tif, TIFFTAG_XRESOLUTION, &b.xres);
+    TIFFGetField(tif, TIFFTAG_YRESOLUTION, &b.yres);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &b.unit);
+    if (b.bits == 32 && b.samples == 1 && TIFFScanlineSize(tif) == tmsize_t(b.width * 4)) {
+        b.values.resize(size_t(b.width) * b.height);
+        b.ok = true;
+        for (quint32 y = 0; y < b.height && b.ok; ++y)
+            b.ok = TIFFReadScanline(tif, b.values.data() + size_t(y) * b.width, y) >= 0;
+    }
+    TIFFClose(tif);
+    return b;
+}
+
+} // namespace
+
+void TestDataSaver::floatTiffLayoutAndValues()
+{
+    QTemporaryDir tmp;
+    // Odd sizes and more rows than one strip holds (64 KiB / (4 * 37) = 442 rows):
+    // the strip tail and the row order are read back as written.
+    const int w = 37, h = 1000;
+    std::vector<double> grid(size_t(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            grid[size_t(y) * w + x] = std::sin(0.37 * x + 0.011 * y) * std::exp(0.004 * y) - 0.5;
+    grid[3] = 1e-42; // a denormal float
+    grid[4] = -0.0;
+    grid[5] = 3.0e38;
+    grid[6] = std::numeric_limits<double>::quiet_NaN();
+    std::vector<float> values = floatGrid(grid.data(), w, h);
+    QCOMPARE(values.size(), size_t(w) * h);
+    QCOMPARE(values[7], float(grid[7]));
+
+    DataSaver saver;
+    saver.saveTiffWDiscard(
+        new SavingTiff { tmp.path(), "ct", "E7120", "00042", values, w, h, QString() });
+    const QString file = tmp.filePath("ct-E7120-00042.tif");
+    const TiffBack b = readFloatTiff(file);
+    QVERIFY(b.ok);
+    QCOMPARE(b.width, quint32(w));
+    QCOMPARE(b.height, quint32(h));
+    QCOMPARE(b.bits, quint16(32));
+    QCOMPARE(b.format, quint16(SAMPLEFORMAT_IEEEFP));
+    QCOMPARE(b.samples, quint16(1));
+    QCOMPARE(b.photometric, quint16(PHOTOMETRIC_MINISBLACK));
+    QCOMPARE(b.xres, 1.0f);
+    QCOMPARE(b.yres, 1.0f);
+    QCOMPARE(b.unit, quint16(RESUNIT_NONE));
+    QVERIFY(std::memcmp(b.values.data(), values.data(), values.size() * sizeof(float)) == 0);
+
+    // The program's own reader takes its output as a 32-bit float image.
+    std::unique_ptr<ImgData> img(createImgData(fileType(file)));
+    QVERIFY(img);
+    img->setFileName(file);
+    QVERIFY(img->load());
+    QCOMPARE(img->width(), w);
+    QCOMPARE(img->height(), h);
+    QCOMPARE(img->value(11, 900), double(values[size_t(900) * w + 11]));
+}
+
+void TestDataSaver::floatTiffNamesAndSubFolders()
+{
+    QTemporaryDir tmp;
+    const QString out = tmp.filePath("out");
+    DataSaver saver;
+    saver.setSubFolders(true, true, true);
+    const std::vector<float> v(4, 1.5f);
+    saver.saveTiffWDiscard(
+        new SavingTiff { out, "ct", "E1", savingSliceLabel(7), v, 2, 2, QString() });
+    // A suffix goes into the file name only, never into the slice folder.
+    saver.saveTiffWDiscard(
+        new SavingTiff { out, "ct", "E1", savingSliceLabel(7), v, 2, 2, "-cor31.50" });
+    QCOMPARE(filesUnder(out),
+        QStringList({ "00007/ct-E1-00007-cor31.50.tif", "00007/ct-E1-00007.tif",
+            "E1/ct-E1-00007-cor31.50.tif", "E1/ct-E1-00007.tif" }));
+    const TiffBack b = readFloatTiff(out + "/E1/ct-E1-00007-cor31.50.tif");
+    QVERIFY(b.ok);
+    QCOMPARE(b.values, v);
+}
+
+void TestDataSaver::floatTiffRefusals()
+{
+    QTemporaryDir tmp;
+    DataSaver saver;
+    // Values that do not fill the stated size are refused, not read past.
+    QTest::ignoreMessage(
+        QtDebugMsg, QRegularExpression("^Can't write file : .*ct-a-00001\\.tif.*no values"));
+    saver.saveTiffWDiscard(new SavingTiff {
+        tmp.path(), "ct", "a", "00001", std::vector<float>(5, 0.f), 3, 2, QString() });
+    QTest::ignoreMessage(
+        QtDebugMsg, QRegularExpression("^Can't write file : .*ct-a-00002\\.tif.*no values"));
+    saver.saveTiffWDiscard(new SavingTiff { tmp.path(), "ct", "a", "00002", {}, 0, 0, QString() });
+    saver.saveTiffWDiscard(nullptr);
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::Files), QStringList());
+
+    // A folder that cannot be written into.
+    const QString blocker = tmp.filePath("blocker");
+    {
+        QFile f(blocker);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(".*"));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can't write file : .*ct-a-00003\\.tif"));
+    saver.saveTiffWDiscard(
+        new SavingTiff { blocker, "ct", "a", "00003", { 1.f }, 1, 1, QString() });
+    // Impossible sizes are refused by the writer itself.
+    const float one = 1.f;
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can't write file : .*huge\\.tif"));
+    QVERIFY(!writeFloatTiff(tmp.filePath("huge.tif"), &one, 70000, 70000));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can't write file : .*neg\\.tif"));
+    QVERIFY(!writeFloatTiff(tmp.filePath("neg.tif"), &one, -1, 1));
+    QVERIFY(!QFile::exists(tmp.filePath("huge.tif")));
+    QVERIFY(floatGrid(nullptr, 2, 2).empty());
 }
 
 void TestDataSaver::queuedFromAnotherThread()

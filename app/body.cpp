@@ -105,6 +105,7 @@ Body::Body(int calculators, QWidget *parent)
     ui->CalcCT->setStyleSheet(idleStyle);
     ui->SelectImageSaveDir->setMode(SelectAFile::SaveMode);
     ui->SelectDataSaveDir->setMode(SelectAFile::SaveMode);
+    ui->SelectTiffSaveDir->setMode(SelectAFile::SaveMode);
     ui->SelI0Files->setSimpleMode(true);
     ui->SelI0Files->setSelectText(tr("Sel. I0 File Set"));
     ui->SelI0Files->setTitle(QString(32, QLatin1Char(' ')));
@@ -382,6 +383,8 @@ void Body::setAutoSaveImage(bool f) { ui->AutoSaveImage->setChecked(f); }
 
 void Body::setAutoSaveData(bool f) { ui->AutoSaveData->setChecked(f); }
 
+void Body::setAutoSaveTiff(bool f) { ui->AutoSaveTiff->setChecked(f); }
+
 void Body::setColorMin(double v) { ui->ColorMin->setText(num6(v)); }
 
 void Body::setColorMax(double v) { ui->ColorMax->setText(num6(v)); }
@@ -613,6 +616,8 @@ void Body::startCalcCt()
         QDir().mkpath(ui->SelectImageSaveDir->path());
     if (ui->AutoSaveData->isChecked())
         QDir().mkpath(ui->SelectDataSaveDir->path());
+    if (ui->AutoSaveTiff->isChecked())
+        QDir().mkpath(ui->SelectTiffSaveDir->path());
     ui->procCtrl->fillRunParams(runParams, ui->SelectCt1->isChecked(), ui->SelectCt2->isChecked());
     runParams.upperLimit = fieldValue(ui->DataUpperLimit);
     runParams.lowerLimit = fieldValue(ui->DataLowerLimit);
@@ -679,12 +684,15 @@ void Body::setupSaveConds()
     const bool dat = ui->AutoSaveData->isChecked();
     const SelectAFile *is = ui->SelectImageSaveDir;
     const SelectAFile *ds = ui->SelectDataSaveDir;
+    const bool tif = ui->AutoSaveTiff->isChecked();
+    const SelectAFile *ts = ui->SelectTiffSaveDir;
     ctCalc_->setSaveImage(img, is->path(), is->name(), is->addTag());
     ctCalc_->setSaveData(dat, ds->path(), ds->name(), ds->addTag());
     for (CtCalc2 *c : qAsConst(ctCalc2s_)) {
         c->setRunParams(runParams);
         c->setSaveImage(img, is->path(), is->name(), is->addTag());
         c->setSaveData(dat, ds->path(), ds->name(), ds->addTag());
+        c->setSaveTiff(tif, ts->path(), ts->name(), ts->addTag());
     }
 }
 
@@ -919,6 +927,7 @@ void Body::selectedDir(QString dir, QStringList patterns)
     const QString tag = ui->SelDDir->currentTag();
     ui->SelectImageSaveDir->setAddTag(tag);
     ui->SelectDataSaveDir->setAddTag(tag);
+    ui->SelectTiffSaveDir->setAddTag(tag);
     ui->CTFiles->setDialogDirAndSelect(dir, patterns);
 }
 
@@ -928,6 +937,7 @@ void Body::selectedFileInfoList(QFileInfoList list)
     const QString tag = ui->SelDDir->currentTag();
     ui->SelectImageSaveDir->setAddTag(tag);
     ui->SelectDataSaveDir->setAddTag(tag);
+    ui->SelectTiffSaveDir->setAddTag(tag);
     ui->CTFiles->selectFileInfos(list);
 }
 

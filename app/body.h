@@ -126,6 +126,7 @@ public slots:
     void setFixColorScale(bool f);
     void setAutoSaveImage(bool f);
     void setAutoSaveData(bool f);
+    void setAutoSaveTiff(bool f);
     void setColorMin(double v);
     void setColorMax(double v);
 

@@ -200,6 +200,16 @@ bool CommandTable::dispatch(const BatchCmd &cmd)
         ui->SelectDataSaveDir->setAddTag(cmd.text());
     } else if (key == "AUTO_SAVE_DATA_CLEAR") {
         ui->SelectDataSaveDir->clear0();
+    } else if (key == "AUTO_SAVE_TIFF") {
+        body.setAutoSaveTiff(cmd.flag());
+    } else if (key == "AUTO_SAVE_TIFF_PATH") {
+        ui->SelectTiffSaveDir->setPath(cmd.text());
+    } else if (key == "AUTO_SAVE_TIFF_NAME") {
+        ui->SelectTiffSaveDir->setName(cmd.text());
+    } else if (key == "AUTO_SAVE_TIFF_TAG") {
+        ui->SelectTiffSaveDir->setAddTag(cmd.text());
+    } else if (key == "AUTO_SAVE_TIFF_CLEAR") {
+        ui->SelectTiffSaveDir->clear0();
     } else if (key == "AUTO_SAVE_IN_SUB_FOLDERS") {
         ui->SaveInSubFolders->setChecked(cmd.flag());
     } else if (key == "AUTO_SAVE_IN_SUB_FOLDERS_OF_SLICE") {
@@ -323,6 +333,10 @@ bool CommandTable::saveSetup(const QString &fname)
                << Item::real("auto_save_data_lower_limit",
                       ProcCtrl::parseDouble(ui->DataLowerLimit->text()))
                << Item::real("auto_save_data_offset", ProcCtrl::parseDouble(ui->DataOffset->text()))
+               << Item::flag("auto_save_tiff", ui->AutoSaveTiff->isChecked())
+               << Item::text("auto_save_tiff_path", ui->SelectTiffSaveDir->path())
+               << Item::text("auto_save_tiff_name", ui->SelectTiffSaveDir->name())
+               << Item::text("auto_save_tiff_tag", ui->SelectTiffSaveDir->addTag())
                << Item::flag("auto_save_in_sub_folders", ui->SaveInSubFolders->isChecked())
                << Item::flag("auto_save_in_sub_folders_of_energy", ui->SubOfEnergy->isChecked());
 

@@ -118,6 +118,10 @@
         <translation>画像自動保存</translation>
     </message>
     <message>
+        <source>Auto Save TIFF</source>
+        <translation>TIFF自動保存</translation>
+    </message>
+    <message>
         <location line="-90"/>
         <source>Save in Sub Folders</source>
         <translation>サブフォルダに保存</translation>

@@ -10,6 +10,7 @@
 #include "ct/proc_ctrl.h"
 #include "display/disp_a.h"
 #include "display/raw_disp.h"
+#include "image/img_data.h"
 #include "image/img_datas.h"
 #include "select/select_a_file.h"
 #include "select/select_a_img_file.h"
@@ -453,6 +454,58 @@ private slots:
         QCOMPARE(filesWithSuffix(out.path(), ".png"), slices);
     }
 
+    // A range run with TIFF saving on, in sub folders of the energy tag: one
+    // float TIFF per slice over the whole grid, beside data files that stay as
+    // they were.
+    void rangeRunWritesFloatTiffSlices()
+    {
+        QTemporaryDir out;
+        Body b(2, nullptr);
+        vertical(b);
+        QVERIFY(loadAll(b, writeScan(dir, "tif", 8, 16, 6)));
+        child<QRadioButton>(b, "SelectCt2")->setChecked(true);
+        ProcCtrl *pc = proc(b);
+        pc->setAutoExec(true);
+        pc->setThreads(2);
+        pc->setSliceFrom(1);
+        pc->setSliceTo(5);
+        pc->setSliceStep(2);
+        pc->setCor(8.0);
+        for (const char *name : { "SelectDataSaveDir", "SelectTiffSaveDir" }) {
+            auto *sel = child<SelectAFile>(b, name);
+            sel->setPath(out.path());
+            sel->setName("res");
+            sel->setAddTag("E7120");
+        }
+        child<QCheckBox>(b, "SaveInSubFolders")->setChecked(true);
+        child<QRadioButton>(b, "SubOfEnergy")->setChecked(true);
+        QMetaObject::invokeMethod(&b, "setFirstImageSet"); // hands the sub-folder choice on
+        b.setAutoSaveData(true);
+        b.setAutoSaveTiff(true);
+        QSignalSpy finished(&b, &Body::calcFinished);
+        clickCalc(b);
+        QVERIFY(finished.wait(20000));
+        const QString folder = out.filePath("E7120");
+        QTRY_COMPARE_WITH_TIMEOUT(filesWithSuffix(folder, ".tif"), 3, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(filesWithSuffix(folder, ".dat"), 3, 5000);
+        for (int slice : { 1, 3, 5 }) {
+            const QString stem = folder + QString("/res-E7120-%1").arg(slice, 5, 10, QChar('0'));
+            QFile dat(stem + ".dat");
+            QVERIFY(dat.open(QIODevice::ReadOnly));
+            QCOMPARE(dat.readLine(), QByteArray("#VRLO-CTImg\n"));
+            std::unique_ptr<ImgData> img(createImgData(fileType(stem + ".tif")));
+            QVERIFY(img);
+            img->setFileName(stem + ".tif");
+            QVERIFY(img->load());
+            // Centre 8 on pixels 0 ... 15: 7 pixels beside it on the short side,
+            // width 13, grid 12.
+            QCOMPARE(img->width(), 12);
+            QCOMPARE(img->height(), 12);
+            img->scanMinMax();
+            QVERIFY(img->maxV() > img->minV());
+        }
+    }
+
     void sequentialWalkOverTwoSets()
     {
         QTemporaryDir meas;
@@ -494,6 +547,7 @@ private slots:
             // The second set took the I0 image nearest to 7200 eV and its tag.
             QCOMPARE(child<SelectAImgFile>(b, "I0ImgSel")->path(), i0s[1]);
             QCOMPARE(child<SelectAFile>(b, "SelectDataSaveDir")->addTag(), sets->currentTag());
+            QCOMPARE(child<SelectAFile>(b, "SelectTiffSaveDir")->addTag(), sets->currentTag());
             QVERIFY(child<SelectDataFiles>(b, "CTFiles")->fileNames().first().contains("7200eV"));
         }
         qInstallMessageHandler(previous);

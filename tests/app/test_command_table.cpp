@@ -165,13 +165,13 @@ private slots:
             const char *key;
             const char *widget;
         };
-        const Switch switches[]
-            = { { "calc_show_res", "ShowCalcRes" }, { "fix_color_scale", "FixColorScale" },
-                  { "auto_save_image", "AutoSaveImage" }, { "auto_save_data", "AutoSaveData" },
-                  { "auto_save_in_sub_folders", "SaveInSubFolders" },
-                  { "zelkovLink_set_send_msg", "SendMsg2Zelkov" },
-                  { "seq_exec_keep_range_on_new_set", "keepOnNewSet" },
-                  { "seq_exec_show", "ShowAdditionalInfo" } };
+        const Switch switches[] = { { "calc_show_res", "ShowCalcRes" },
+            { "fix_color_scale", "FixColorScale" }, { "auto_save_image", "AutoSaveImage" },
+            { "auto_save_data", "AutoSaveData" }, { "auto_save_tiff", "AutoSaveTiff" },
+            { "auto_save_in_sub_folders", "SaveInSubFolders" },
+            { "zelkovLink_set_send_msg", "SendMsg2Zelkov" },
+            { "seq_exec_keep_range_on_new_set", "keepOnNewSet" },
+            { "seq_exec_show", "ShowAdditionalInfo" } };
         for (const Switch &s : switches) {
             // Start from the opposite state so that the command must act.
             child<QAbstractButton>(*body, s.widget)->setChecked(!on);
@@ -328,17 +328,18 @@ private slots:
         QVERIFY(tmp.isValid());
         const QString fname = tmp.filePath("a.cfg");
         const QString dataDir = tmp.path() + "/data out";
-        for (const char *line :
-            { "calc_show_res 1", "fix_color_scale 0", "auto_save_image 0", "auto_save_data 1",
-                "auto_save_in_sub_folders 1", "auto_save_in_sub_folders_of_energy 1",
-                "ct_rot_ax_is_h 1", "ct_cor 1023.5", "ct_angle_offset 0.05", "ct_slice_from 10",
-                "ct_slice_to 20", "ct_slice_step -2", "ct_recorded_cor_1 100 1000.25",
-                "ct_auto_gen_sinogram 0", "images_multi 1 3", "images_keep_setup 1",
-                "auto_save_data_upper_limit 1e-07", "auto_save_data_lower_limit -2.5",
-                "auto_save_data_offset 3", "seq_exec_keep_range_on_new_set 1", "calc_ct1 0",
-                "auto_save_data_name \"run 1\"" })
+        for (const char *line : { "calc_show_res 1", "fix_color_scale 0", "auto_save_image 0",
+                 "auto_save_data 1", "auto_save_in_sub_folders 1",
+                 "auto_save_in_sub_folders_of_energy 1", "ct_rot_ax_is_h 1", "ct_cor 1023.5",
+                 "ct_angle_offset 0.05", "ct_slice_from 10", "ct_slice_to 20", "ct_slice_step -2",
+                 "ct_recorded_cor_1 100 1000.25", "ct_auto_gen_sinogram 0", "images_multi 1 3",
+                 "images_keep_setup 1", "auto_save_data_upper_limit 1e-07",
+                 "auto_save_data_lower_limit -2.5", "auto_save_data_offset 3",
+                 "seq_exec_keep_range_on_new_set 1", "calc_ct1 0", "auto_save_data_name \"run 1\"",
+                 "auto_save_tiff 1", "auto_save_tiff_name f32", "auto_save_tiff_tag E7120" })
             run(QString::fromLatin1(line));
         run(QString("auto_save_data_path \"%1\"").arg(dataDir));
+        run(QString("auto_save_tiff_path \"%1/tif\"").arg(dataDir));
         QVERIFY(table->saveSetup(fname));
 
         const QStringList lines = readLines(fname);
@@ -360,6 +361,10 @@ private slots:
         QVERIFY(child<QCheckBox>(*body, "ShowCalcRes")->isChecked());
         QVERIFY(!child<QCheckBox>(*body, "FixColorScale")->isChecked());
         QVERIFY(child<QCheckBox>(*body, "AutoSaveData")->isChecked());
+        QVERIFY(child<QCheckBox>(*body, "AutoSaveTiff")->isChecked());
+        QCOMPARE(child<SelectAFile>(*body, "SelectTiffSaveDir")->path(), dataDir + "/tif");
+        QCOMPARE(child<SelectAFile>(*body, "SelectTiffSaveDir")->name(), QString("f32"));
+        QCOMPARE(child<SelectAFile>(*body, "SelectTiffSaveDir")->addTag(), QString("E7120"));
         QVERIFY(child<QCheckBox>(*body, "SaveInSubFolders")->isChecked());
         QVERIFY(child<QRadioButton>(*body, "SubOfEnergy")->isChecked());
         QVERIFY(child<QCheckBox>(*body, "keepOnNewSet")->isChecked());

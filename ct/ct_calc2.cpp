@@ -72,6 +72,23 @@ void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool 
     endingCt();
 }
 
+void CtCalc2::startTryCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice)
+{
+    if (ctc2 != this)
+        return;
+    if (postIfForeign([=] { startTryCt(ctc2, rotAxIsV, cor, slice); }))
+        return;
+    if (busy)
+        return;
+    genAndDispImage = true;
+    workSlice = slice;
+    tryJob = true;
+    beginingCt();
+    reconstructSlice(rotAxIsV, cor, slice);
+    tryJob = false;
+    endingCt();
+}
+
 void CtCalc2::reconstructSlice(bool rotAxIsV, double cor, int slice)
 {
     // The holder is rebuilt only when the build succeeds, so the return value
@@ -105,6 +122,10 @@ void CtCalc2::reconstructSlice(bool rotAxIsV, double cor, int slice)
     imageReady = false;
     if (genAndDispImage)
         genResImage();
+    if (tryJob) {
+        saveTryTiff(cor);
+        return;
+    }
     if (saveImageF)
         saveImage();
     if (saveDataF)
@@ -186,6 +207,18 @@ void CtCalc2::saveTiff()
         return;
     emit saveTiffWDiscard(new SavingTiff { saveTiffPath, saveTiffName, saveTiffTag,
         savingSliceLabel(lastSlice), floatGrid(grid, gridN, gridN), gridN, gridN, QString() });
+}
+
+void CtCalc2::saveTryTiff(double cor)
+{
+    const double *grid = result();
+    if (!grid || gridN <= 0)
+        return;
+    if (!isSignalConnected(QMetaMethod::fromSignal(&CtCalc2::saveTiffWDiscard)))
+        return;
+    emit saveTiffWDiscard(new SavingTiff { saveTiffPath, saveTiffName, saveTiffTag,
+        savingSliceLabel(lastSlice), floatGrid(grid, gridN, gridN), gridN, gridN,
+        QStringLiteral("-cor") + QString::number(cor, 'f', 2) });
 }
 
 void CtCalc2::setSaveImage(bool f, QString path, QString name, QString tag)

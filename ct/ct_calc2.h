@@ -75,6 +75,12 @@ public slots:
     void genResImage();
     void startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool genAndDispImage);
     void startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice);
+    // One reconstruction of a centre search: the slice with this centre,
+    // shown on the panel and saved only as a float TIFF with the save TIFF
+    // path, name and tag (whether TIFF saving is on or not), named with
+    // "-cor" and the centre with two decimals after the slice label. No
+    // image or data file is written.
+    void startTryCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice);
     void saveImage();
     void saveData();
     // The whole result grid as float values for a TIFF file.
@@ -99,6 +105,7 @@ private:
     // Re-posts a call to the calculator's thread; true when it did.
     template <class F> bool postIfForeign(F &&f);
     void reconstructSlice(bool rotAxIsV, double cor, int slice);
+    void saveTryTiff(double cor);
 
     CtCalc2Ui *panel = nullptr;
     const ImgDatas *imgDatas = nullptr;
@@ -125,4 +132,5 @@ private:
     QString saveDataPath, saveDataName, saveDataTag;
     bool saveTiffF = false;
     QString saveTiffPath, saveTiffName, saveTiffTag;
+    bool tryJob = false; // the slice in progress belongs to a centre search
 };

@@ -26,12 +26,25 @@ bool RangeDispatch::isBusy(int calculator) const
 
 void RangeDispatch::startRange(const CtRunParams &p, bool genAndDispImage)
 {
+    corRun = false;
     begin(p, p.sliceFrom, p.sliceTo, p.threads, true, genAndDispImage);
 }
 
 void RangeDispatch::startSingle(const CtRunParams &p, bool genAndDispImage)
 {
+    corRun = false;
     begin(p, p.sliceNo, p.sliceNo, 1, false, genAndDispImage);
+}
+
+void RangeDispatch::startCors(const CtRunParams &p, int slice, const QVector<double> &centres)
+{
+    corRun = true;
+    cors = centres;
+    nextCor = 0;
+    corSlice = slice;
+    // Also sets up the busy records and the threads as a range run does; the
+    // slice range itself is not used.
+    begin(p, slice, slice, p.threads, false, true);
 }
 
 void RangeDispatch::begin(const CtRunParams &p, qint64 first, qint64 last, int useThreads,
@@ -90,6 +103,10 @@ void RangeDispatch::stepOnce()
 {
     if (!running)
         return;
+    if (corRun) {
+        stepCors();
+        return;
+    }
     for (int i = 0; i < threads && running; ++i) {
         if (!inRange(current) || busy[size_t(i)])
             continue;
@@ -102,6 +119,24 @@ void RangeDispatch::stepOnce()
     }
     // Without any calculator the rest of the range can never be handed out.
     if (!running || (threads > 0 && inRange(current)))
+        return;
+    for (int i = 0; i < threads; ++i)
+        if (busy[size_t(i)])
+            return;
+    running = false;
+    emit finished();
+}
+
+void RangeDispatch::stepCors()
+{
+    for (int i = 0; i < threads && running && nextCor < cors.size(); ++i) {
+        if (busy[size_t(i)])
+            continue;
+        busy[size_t(i)] = true;
+        const double cor = cors.at(nextCor++);
+        emit startTryCt(i, params.rotAxIsV, cor, corSlice);
+    }
+    if (!running || (threads > 0 && nextCor < cors.size()))
         return;
     for (int i = 0; i < threads; ++i)
         if (busy[size_t(i)])

@@ -15,6 +15,7 @@
 #include "ct/ct_run_params.h"
 
 #include <QObject>
+#include <QVector>
 #include <functional>
 #include <vector>
 
@@ -40,6 +41,14 @@ public:
     void startRange(const CtRunParams &p, bool genAndDispImage);
     // One slice, p.sliceNo with the centre p.cor, on the first calculator.
     void startSingle(const CtRunParams &p, bool genAndDispImage);
+    // A centre search: slice `slice` once per centre, in the order given, each
+    // centre handed out once to the first idle one of the first p.threads
+    // calculators (below 1 counts as 1), announced by startTryCt. The run is
+    // finished when every centre has been handed out and those calculators are
+    // idle; with no centre it finishes at once.
+    void startCors(const CtRunParams &p, int slice, const QVector<double> &cors);
+    // Centres of the search not handed out yet.
+    int corsLeft() const { return int(cors.size() - nextCor); }
     // Hands out no further slice; calculators still at work finish on their own
     // and are idle again when they report. finished() is not emitted.
     void stop();
@@ -58,6 +67,8 @@ public slots:
 
 signals:
     void startCt(int calculator, bool rotAxIsV, double cor, int slice, bool genAndDispImage);
+    // One reconstruction of a centre search.
+    void startTryCt(int calculator, bool rotAxIsV, double cor, int slice);
     // The range is exhausted and every calculator of the run is idle.
     void finished();
 
@@ -66,6 +77,7 @@ private:
         bool genAndDispImage);
     void step();
     void stepOnce();
+    void stepCors();
     bool inRange(qint64 slice) const;
 
     CorFunction corFor;
@@ -82,4 +94,9 @@ private:
     int threads = 1;
     bool stepping = false;
     bool stepAgain = false;
+    // A centre search instead of a range: its centres and the next to hand out.
+    bool corRun = false;
+    QVector<double> cors;
+    int nextCor = 0;
+    int corSlice = 0;
 };

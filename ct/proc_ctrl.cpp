@@ -26,6 +26,7 @@ ProcCtrl::ProcCtrl(QWidget *parent)
     connect(ui->RotAxGroup, &QButtonGroup::buttonClicked, this, &ProcCtrl::rotAxSelectionChanged);
     connect(ui->RecCoR, &QPushButton::clicked, this, &ProcCtrl::recordCoR);
     connect(ui->ClearRecCoR, &QPushButton::clicked, this, &ProcCtrl::clearRecordedCoR);
+    connect(ui->TryCor, &QPushButton::clicked, this, &ProcCtrl::tryCorClicked);
 }
 
 ProcCtrl::~ProcCtrl() = default;
@@ -55,6 +56,9 @@ int ProcCtrl::sliceFrom() const { return parseInt(ui->SliceFrom->text()); }
 int ProcCtrl::sliceTo() const { return parseInt(ui->SliceTo->text()); }
 int ProcCtrl::sliceStep() const { return parseInt(ui->SliceStep->text()); }
 double ProcCtrl::angleOffset() const { return parseDouble(ui->AngleOffset->text()); }
+double ProcCtrl::tryCorFrom() const { return parseDouble(ui->TryCorFrom->text()); }
+double ProcCtrl::tryCorTo() const { return parseDouble(ui->TryCorTo->text()); }
+double ProcCtrl::tryCorStep() const { return parseDouble(ui->TryCorStep->text()); }
 bool ProcCtrl::autoExec() const { return ui->AutoExecCtCalc->isChecked(); }
 bool ProcCtrl::autoUpdate() const { return ui->AutoUpdate->isChecked(); }
 int ProcCtrl::threads() const { return ui->Threads->value(); }
@@ -215,3 +219,12 @@ void ProcCtrl::setAngleOffset(double deg)
 {
     ui->AngleOffset->setText(QString::number(deg, 'g', 6));
 }
+
+void ProcCtrl::setTryCor(double from, double to, double step)
+{
+    ui->TryCorFrom->setText(QString::number(from, 'g', 6));
+    ui->TryCorTo->setText(QString::number(to, 'g', 6));
+    ui->TryCorStep->setText(QString::number(step, 'g', 6));
+}
+
+void ProcCtrl::tryCorClicked() { emit tryCor(tryCorFrom(), tryCorTo(), tryCorStep()); }

@@ -34,6 +34,9 @@ public:
     int sliceTo() const;
     int sliceStep() const; // as typed, sign included
     double angleOffset() const;
+    double tryCorFrom() const;
+    double tryCorTo() const;
+    double tryCorStep() const;
     bool autoExec() const;
     bool autoUpdate() const;
     int threads() const;
@@ -64,6 +67,8 @@ signals:
     void rotAxUpdated();
     void sliceNoUpdated();
     void corUpdated();
+    // The Try CoR button: a centre search over these centres (unchecked).
+    void tryCor(double from, double to, double step);
 
 private slots:
     void recordCoR();
@@ -71,6 +76,7 @@ private slots:
     void corEditingFinished();
     void rotAxSelectionChanged(QAbstractButton *button);
     void clearRecordedCoR();
+    void tryCorClicked();
 
 public slots:
     void setCor(double cor);
@@ -79,6 +85,9 @@ public slots:
     void setSliceTo(int to);
     void setSliceStep(int step);
     void setAngleOffset(double deg);
+    // The three fields of the centre search (general format, 6 significant
+    // digits); no signal.
+    void setTryCor(double from, double to, double step);
 
 private:
     void showRecords();

@@ -669,6 +669,16 @@
         <source>Auto Update Sinogram</source>
         <translation>サイノグラム自動更新</translation>
     </message>
+    <message>
+        <location line="+16"/>
+        <source>Center Search : </source>
+        <translation>中心探索 : </translation>
+    </message>
+    <message>
+        <location line="+39"/>
+        <source>Try CoR</source>
+        <translation>CoR試行</translation>
+    </message>
 </context>
 <context>
     <name>SeekCtrl</name>

@@ -3,6 +3,7 @@
 #include "app/batch.h"
 #include "app/command_table.h"
 #include "app/config_store.h"
+#include "ct/cor_series.h"
 #include "ct/ct_calc.h"
 #include "ct/ct_calc2.h"
 #include "ct/ct_calc2_ui.h"
@@ -236,6 +237,12 @@ Body::Body(int calculators, QWidget *parent)
             if (i >= 0 && i < ctCalc2s_.size())
                 emit startCt(ctCalc2s_[i], v, cor, slice, show);
         });
+    connect(rangeDispatch, &RangeDispatch::startTryCt, this,
+        [this](int i, bool v, double cor, int slice) {
+            if (i >= 0 && i < ctCalc2s_.size())
+                emit startTryCt(ctCalc2s_[i], v, cor, slice);
+        });
+    connect(pc, &ProcCtrl::tryCor, this, &Body::tryCor);
     connect(rangeDispatch, &RangeDispatch::finished, this, [this] {
         if (calcRunning)
             stopCalcCt();
@@ -304,6 +311,7 @@ void Body::buildParallelCalculators(int n)
             qOverload<CtCalc2 *, bool, double, int, bool>(&CtCalc2::startCt));
         connect(this, qOverload<CtCalc2 *, bool, double, int>(&Body::startCt), calc,
             qOverload<CtCalc2 *, bool, double, int>(&CtCalc2::startCt));
+        connect(this, &Body::startTryCt, calc, &CtCalc2::startTryCt);
         connect(calc, &CtCalc2::calcFinished, this, [this, i] { parallelCalcFinished(i); });
         connect(calc, &CtCalc2::saveDataWDiscard, dataSaver_, &DataSaver::saveDataWDiscard);
         connect(calc, &CtCalc2::saveImgWDiscard, dataSaver_, &DataSaver::saveImgWDiscard);
@@ -403,6 +411,95 @@ void Body::startBatchCalc()
 {
     batchCalcRunning = true;
     emit batchCalcStart();
+}
+
+void Body::startBatchTryCor(double from, double to, double step)
+{
+    ui->procCtrl->setTryCor(from, to, step);
+    if (calcRunning) {
+        // Not the batch's own calculation: its end must not answer this line.
+        qDebug() << "Try CoR refused : a calculation is already running";
+    } else {
+        batchCalcRunning = true;
+        if (startTryCor(from, to, step))
+            return;
+        batchCalcRunning = false;
+    }
+    if (batch_)
+        batch_->setOk(false);
+    emit batchCalcFinished();
+}
+
+void Body::tryCor(double from, double to, double step) { startTryCor(from, to, step); }
+
+bool Body::startTryCor(double from, double to, double step)
+{
+    QVector<double> cors;
+    if (!corSeries(from, to, step, cors))
+        return false;
+    if (isLoading() || calcStartPending) {
+        qDebug() << "Try CoR refused : images are loading";
+        return false;
+    }
+    if (calcRunning) {
+        qDebug() << "Try CoR refused : a calculation is already running";
+        return false;
+    }
+    if (imgDatas_->isEmpty() || ctCalc2s_.isEmpty()) {
+        qDebug() << "Try CoR refused : no images loaded";
+        return false;
+    }
+    ProcCtrl *pc = ui->procCtrl;
+    const bool v = pc->rotAxIsV();
+    const QSize size = imgDatas_->size();
+    const int nDet = v ? size.width() : size.height();
+    const int slices = v ? size.height() : size.width();
+    const int slice = pc->sliceNo();
+    if (slice < 0 || slice >= slices) {
+        qDebug() << "Try CoR refused : slice outside the images :" << slice;
+        return false;
+    }
+    for (double c : qAsConst(cors)) {
+        CorGeometry g;
+        if (!CorGeometry::compute(v, c, nDet, g)) {
+            qDebug() << "Try CoR refused : centre outside the detector :" << c;
+            return false;
+        }
+    }
+    const SelectAFile *ts = ui->SelectTiffSaveDir;
+    if (ts->path().trimmed().isEmpty()) {
+        qDebug() << "Try CoR refused : no TIFF save folder";
+        return false;
+    }
+    if (!QDir().mkpath(ts->path())) {
+        qDebug().noquote()
+            << QString("Try CoR refused : can't make the TIFF save folder \"%1\"").arg(ts->path());
+        return false;
+    }
+    calcRunning = true;
+    startTime = QDateTime::currentDateTime();
+    ui->CalcStartT->setText(startTime.toString(wholeTimeFormat));
+    ui->CalcEndT->clear();
+    ui->CalcCT->setStyleSheet(runningStyle);
+    ui->I0ImgSel->setEnabled(false);
+    ui->BGImgSel->setEnabled(false);
+    pc->fillRunParams(runParams, ui->SelectCt1->isChecked(), ui->SelectCt2->isChecked());
+    runParams.upperLimit = fieldValue(ui->DataUpperLimit);
+    runParams.lowerLimit = fieldValue(ui->DataLowerLimit);
+    runParams.offset = fieldValue(ui->DataOffset);
+    runParams.cor = cors.first();
+    runParams.currentSlice = slice;
+    setupFFT();
+    setupSaveConds();
+    rangeDone = 0;
+    rangeTotal = int(cors.size());
+    ui->CalcProgress->setRange(0, rangeTotal);
+    ui->CalcProgress->setValue(0);
+    ui->CalcLeftT->clear();
+    qDebug() << "Try CoR :" << cors.size() << "centres from" << cors.first() << "to" << cors.last()
+             << "at slice" << slice;
+    rangeDispatch->startCors(runParams, slice, cors);
+    return true;
 }
 
 bool Body::saveSetup(const QString &fname)

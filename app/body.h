@@ -98,6 +98,11 @@ public:
 
     // The command with "calc_exec" semantics: the batch waits for its end.
     void startBatchCalc();
+    // "ct_try_cor FROM TO STEP": writes the three fields and starts a centre
+    // search with these values; the batch waits for its end like for
+    // "calc_exec". A refused search is answered at once, with the batch's
+    // ok flag cleared.
+    void startBatchTryCor(double from, double to, double step);
 
 signals:
     void batchCalcStart();
@@ -108,6 +113,7 @@ signals:
     void setNextSet(int lastIdx);
     void startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool genImg);
     void startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice);
+    void startTryCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice);
     void finishing();
     void finishedLoadingCTFiles();
     void calcFinished();
@@ -129,6 +135,15 @@ public slots:
     void setAutoSaveTiff(bool f);
     void setColorMin(double v);
     void setColorMax(double v);
+    // Centre search ("Try CoR"): the current slice reconstructed once per
+    // centre from, from + step, ... up to to on the parallel calculators,
+    // each result saved only as a float TIFF named with its centre into the
+    // TIFF save folder and shown in its calculator's tab. It runs as a
+    // calculation: the Calc button shows it and stops it, calcFinished() ends
+    // it. Refused with a log line (nothing starts) for centres that corSeries
+    // refuses or that lie outside the detector, a slice outside the images,
+    // an empty TIFF folder, while images load or a calculation runs.
+    void tryCor(double from, double to, double step);
 
 private slots:
     void dataFilesSelected(QStringList files, bool clear);
@@ -193,6 +208,7 @@ private:
     void updateRangeProgress();
     void stageMessage(const QString &msg);
     void shutDownThreads();
+    bool startTryCor(double from, double to, double step);
 
     std::unique_ptr<Ui::Body> ui;
 

@@ -164,6 +164,10 @@ bool CommandTable::dispatch(const BatchCmd &cmd)
         pc->setAutoUpdate(cmd.flag());
     } else if (key == "CT_ANGLE_OFFSET") {
         pc->setAngleOffset(cmd.realArg(0));
+    } else if (key == "CT_TRY_COR") {
+        // Done when the centre search has ended (or at once when refused).
+        body.startBatchTryCor(cmd.realArg(0), cmd.realArg(1), cmd.realArg(2));
+        return false;
     } else if (key == "CT_SET_DISP_REGION") {
         body.dRUpdated(cmd.realArg(0), cmd.realArg(1), cmd.realArg(2), cmd.realArg(3));
     } else if (key == "CT_SET_CALC_REGION") {

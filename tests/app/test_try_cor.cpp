@@ -10,8 +10,10 @@
 #include "ct/proc_ctrl.h"
 #include "display/img_disp_wpv.h"
 #include "select/select_a_file.h"
+#include "select/select_a_img_file.h"
 #include "tests/test_registry.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -284,6 +286,32 @@ private slots:
         // At most the two centres already handed out.
         QVERIFY(filesIn(out.filePath("tif")).size() <= 2);
         QCOMPARE(done.count(), 1);
+    }
+
+    // In sub folders of the slice (the choice handed to the saver as a
+    // sequential run does): the centre-named files go into the folder of slice
+    // 2. An I0 choice made during the search waits for its end.
+    void subFoldersAndDeferredChoices()
+    {
+        QTemporaryDir out;
+        Body b(2, nullptr);
+        QVERIFY(prepare(b, out.path()));
+        child<QCheckBox>(b, "SaveInSubFolders")->setChecked(true);
+        child<QRadioButton>(b, "SubOfSlice")->setChecked(true);
+        QMetaObject::invokeMethod(&b, "setFirstImageSet");
+        QSignalSpy done(&b, &Body::calcFinished);
+        b.tryCor(30.3, 29.3, -1);
+        QVERIFY(b.isCalcRunning());
+        const QString i0 = scan + "/I0.img";
+        QTest::ignoreMessage(QtDebugMsg,
+            qPrintable(QString("I0 image waits for the end of the calculation : \"%1\"").arg(i0)));
+        b.selectI0Image(i0);
+        QVERIFY(done.wait(60000));
+        const QString folder = out.filePath("tif/00002");
+        QTRY_COMPARE_WITH_TIMEOUT(filesIn(folder),
+            QStringList({ "res-E1-00002-cor29.30.tif", "res-E1-00002-cor30.30.tif" }), 10000);
+        QCOMPARE(filesIn(out.filePath("tif")), QStringList());
+        QVERIFY(child<SelectAImgFile>(b, "I0ImgSel")->isEnabled());
     }
 
     // Refused requests log why, start nothing and, from a batch, are answered

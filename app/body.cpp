@@ -32,6 +32,9 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QPainter>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QThread>
 #include <QTime>
 #include <algorithm>
@@ -266,6 +269,25 @@ Body::Body(int calculators, QWidget *parent)
 
     // 11. The analyser link.
     setupZelkovLink();
+
+    fitControlPane();
+}
+
+void Body::fitControlPane()
+{
+    // The controls get the width they need, so that their pane scrolls only
+    // up and down; on a screen too narrow for that beside the image tabs the
+    // pane gives way (down to a floor) and scrolls sideways as well.
+    QScrollArea *pane = ui->scrollArea;
+    const int needed = ui->scrollAreaWidgetContents->minimumSizeHint().width()
+        + pane->verticalScrollBar()->sizeHint().width() + 2 * pane->frameWidth();
+    int width = needed;
+    if (const QScreen *s = screen()) {
+        const int room = s->availableGeometry().width() - ui->ImgsTab->minimumSizeHint().width()
+            - layout()->spacing() - 16; // the window frame
+        width = qMin(needed, qMax(minControlPaneWidth, room));
+    }
+    pane->setMinimumWidth(width);
 }
 
 Body::~Body()

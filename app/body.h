@@ -209,6 +209,8 @@ private:
     void stageMessage(const QString &msg);
     void shutDownThreads();
     bool startTryCor(double from, double to, double step);
+    void fitControlPane();
+    static constexpr int minControlPaneWidth = 320;
 
     std::unique_ptr<Ui::Body> ui;
 

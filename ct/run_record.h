@@ -56,7 +56,9 @@ struct RunRecordFacts {
     QString i0Path; // empty: none
     QString bgPath;
     CtRunParams params; // as filled at the start of the run
-    QVector<RunRecordSlice> slices; // every slice handed out, in that order
+    // Every slice handed out, in that order. After a stop the ones still being
+    // computed finish and are saved all the same, so they are listed too.
+    QVector<RunRecordSlice> slices;
     int slicesDone = 0; // slices whose calculation had ended when the run ended
     bool stopped = false; // stopped by hand before the range was exhausted
     int threadsUsed = 0; // calculators that took part

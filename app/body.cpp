@@ -10,6 +10,7 @@
 #include "ct/data_saver.h"
 #include "ct/h_sgm.h"
 #include "ct/range_dispatch.h"
+#include "ct/run_record.h"
 #include "ct/sinogram.h"
 #include "display/closable_base.h"
 #include "display/color_bar.h"
@@ -97,6 +98,9 @@ Body::Body(int calculators, QWidget *parent)
         ConfigStore::global().restNoCase("2dZelkov", QStringLiteral("localhost 6078")), this);
     zelkovStages_ = new ZelkovStages(this);
     rangeDispatch = new RangeDispatch(this);
+    // A range run builds each slice with its own centre: the line through the
+    // two recorded centres when both are set, the fixed centre otherwise.
+    rangeDispatch->setCorFunction(&ProcCtrl::corForSlice);
     runParams.calcCt1 = true;
     runParams.rotAxIsV = true;
 
@@ -250,6 +254,7 @@ Body::Body(int calculators, QWidget *parent)
         if (calcRunning)
             stopCalcCt();
     });
+    connectRunRecord();
 
     const bool more = ui->ShowAdditionalInfo->isChecked();
     ui->AdditionalInfo->setVisible(more);
@@ -767,6 +772,7 @@ void Body::stopCalcCt()
     if (ctCalc_->isRunning())
         ctCalc_->calcCt(); // ends its run; its calcFinished finds us stopped
     endTime = QDateTime::currentDateTime();
+    endRunRecord();
     ui->CalcEndT->setText(endTime.toString(wholeTimeFormat));
     ui->CalcSpentT->setText(num6(startTime.msecsTo(endTime) / 1000.0));
     ui->CalcCT->setStyleSheet(idleStyle);
@@ -852,6 +858,7 @@ void Body::execMultiCtCalc()
     rangeTotal = rangeSliceCount(runParams.sliceFrom, runParams.sliceTo, runParams.sliceStep);
     ui->CalcProgress->setRange(0, rangeTotal);
     ui->CalcProgress->setValue(0);
+    beginRunRecord();
     rangeDispatch->startRange(runParams, ui->ShowCalcRes->isChecked());
 }
 
@@ -1166,3 +1173,62 @@ void Body::zklChangedIsBusy(bool f) { zelkovStages_->zklChangedIsBusy(f); }
 void Body::zklStageCtrl() { zelkovStages_->zklStageCtrl(); }
 
 void Body::zklStartCont2dA() { zelkovStages_->zklStartCont2dA(); }
+
+QVector<RunRecordTarget> Body::runRecordTargets() const
+{
+    QVector<RunRecordTarget> targets;
+    const auto add = [&targets](bool on, const char *kind, const SelectAFile *s) {
+        if (on)
+            targets.push_back({ QString::fromLatin1(kind), s->path(), s->name(), s->addTag() });
+    };
+    add(ui->AutoSaveImage->isChecked(), "image", ui->SelectImageSaveDir);
+    add(ui->AutoSaveData->isChecked(), "data", ui->SelectDataSaveDir);
+    add(ui->AutoSaveTiff->isChecked(), "tiff", ui->SelectTiffSaveDir);
+    return targets;
+}
+
+void Body::connectRunRecord()
+{
+    // Connected after the calculators' hand-over, so a slice is listed once it
+    // has been handed out, with the centre it was given.
+    connect(rangeDispatch, &RangeDispatch::startCt, this, [this](int, bool, double cor, int slice) {
+        if (runRecord)
+            runRecord->slices.push_back({ slice, cor });
+    });
+}
+
+void Body::beginRunRecord()
+{
+    runRecord.reset();
+    const QVector<RunRecordTarget> targets = runRecordTargets();
+    if (targets.isEmpty())
+        return;
+    auto r = std::make_unique<RunRecordFacts>();
+    r->targets = targets;
+    r->started = startTime;
+    r->version = runRecordVersion();
+    r->inputFiles = ui->CTFiles->fileNames();
+    r->projections = imgDatas_->count();
+    r->i0Path = ui->I0ImgSel->image() ? ui->I0ImgSel->path() : QString();
+    r->bgPath = ui->BGImgSel->image() ? ui->BGImgSel->path() : QString();
+    r->params = runParams;
+    const int used = std::min<int>(std::max(runParams.threads, 1), int(ctCalc2Uis_.size()));
+    for (int i = 0; i < used; ++i) {
+        const CtCalc2Ui *u = ctCalc2Uis_[i];
+        r->regions.push_back({ u->cRegionSet(), u->crx0(), u->crz0(), u->crx1(), u->crz1() });
+    }
+    runRecord = std::move(r);
+}
+
+void Body::endRunRecord()
+{
+    if (!runRecord)
+        return;
+    const std::unique_ptr<RunRecordFacts> r = std::move(runRecord);
+    r->ended = endTime;
+    r->slicesDone = rangeDone;
+    r->threadsUsed = rangeDispatch->threadsUsed();
+    r->stopped = rangeDone < runRecordPlannedSlices(r->params);
+    for (const RunRecordPlace &place : runRecordPlaces(r->targets))
+        writeRunRecord(*r, place);
+}

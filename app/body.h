@@ -38,6 +38,8 @@ class QFileDialog;
 class QPainter;
 class QThread;
 class RangeDispatch;
+struct RunRecordFacts;
+struct RunRecordTarget;
 class RawDisp;
 class Sinogram;
 class XafsBatch;
@@ -211,6 +213,12 @@ private:
     bool startTryCor(double from, double to, double step);
     void fitControlPane();
     static constexpr int minControlPaneWidth = 320;
+    // The run record of a range run: facts gathered from its start to its end,
+    // then one record per distinct save place of the auto-save kinds that are on.
+    QVector<RunRecordTarget> runRecordTargets() const;
+    void connectRunRecord();
+    void beginRunRecord();
+    void endRunRecord();
 
     std::unique_ptr<Ui::Body> ui;
 
@@ -270,4 +278,5 @@ private:
     bool sharingRegion = false; // a region is being passed on to the others
     QStringList i0Files; // the I0 file set as listed, aligned with i0Energies
     int calculatorCount = 0;
+    std::unique_ptr<RunRecordFacts> runRecord; // set while a range run with auto save goes on
 };

@@ -22,9 +22,11 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QLineEdit>
+#include <QMap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -675,6 +677,159 @@ private slots:
             &b, "noticedStage", Q_ARG(QString, "Calculating"), Q_ARG(qlonglong, 1290));
         QCOMPARE(child<QLineEdit>(b, "ProgressMsg")->text(), QString("Calculating"));
         QCOMPARE(child<QLineEdit>(b, "DeltaET")->text(), QString("1.2"));
+    }
+
+    // A range run with auto save data on leaves "<name>-<tag>-run.txt" beside
+    // the .dat files, listing the centre every slice was given; the .dat files
+    // are the same in number and name; an unwritable folder is logged.
+    void rangeRunWritesItsRunRecord()
+    {
+        QTemporaryDir out;
+        QVERIFY(out.isValid());
+        QList<QPair<int, double>> given; // (slice, centre) as handed to the calculators
+        Body b(2, nullptr);
+        vertical(b);
+        const QStringList scan = writeScan(dir, "record", 5, 16, 12);
+        QVERIFY(loadAll(b, scan));
+        child<QRadioButton>(b, "SelectCt2")->setChecked(true);
+        ProcCtrl *pc = proc(b);
+        pc->setAutoExec(true);
+        pc->setThreads(2);
+        pc->setSliceFrom(2);
+        pc->setSliceTo(10);
+        pc->setSliceStep(4);
+        pc->setCor(8.3);
+        pc->setAngleOffset(0.1);
+        pc->setRecordedCor1(1, 7.9);
+        pc->setRecordedCor2(11, 8.7);
+        auto *sel = child<SelectAFile>(b, "SelectDataSaveDir");
+        sel->setPath(out.path());
+        sel->setName("res");
+        sel->setAddTag("T1");
+        b.setAutoSaveData(true);
+
+        connect(&b, QOverload<CtCalc2 *, bool, double, int, bool>::of(&Body::startCt), this,
+            [&given](CtCalc2 *, bool, double cor, int slice, bool) {
+                given.append({ slice, cor });
+            });
+        QSignalSpy finished(&b, &Body::calcFinished);
+        clickCalc(b);
+        QVERIFY(finished.wait(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(filesWithSuffix(out.path(), ".dat"), 3, 5000);
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files, QDir::Name),
+            QStringList(
+                { "res-T1-00002.dat", "res-T1-00006.dat", "res-T1-00010.dat", "res-T1-run.txt" }));
+
+        QFile f(out.filePath("res-T1-run.txt"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+        QMap<QString, QString> v;
+        QList<QPair<int, double>> listed;
+        for (const QString &l : lines) {
+            const int at = l.indexOf(" : ");
+            if (at > 0)
+                v.insert(l.left(at).trimmed(), l.mid(at + 3));
+            const QStringList w = l.split(' ');
+            if (w.size() == 4 && w[0] == "slice" && w[2] == "centre")
+                listed.append({ w[1].toInt(), w[3].toDouble() });
+        }
+        QCOMPARE(lines.first(), QString("#VRLO-RunRecord"));
+        QVERIFY(QDateTime::fromString(v["date"], Qt::ISODateWithMs).isValid());
+        QCOMPARE(QDateTime::fromString(v["date"], Qt::ISODateWithMs).toMSecsSinceEpoch(),
+            b.calcStartTime().toMSecsSinceEpoch());
+        QVERIFY(v["program"].startsWith("Vorlo2 "));
+        QCOMPARE(v["status"], QString("finished"));
+        QCOMPARE(v["slices done"], QString("3 of 3"));
+        QCOMPARE(v["saved kinds"], QString("data"));
+        QCOMPARE(v["input directory"], QFileInfo(scan.first()).absolutePath());
+        QCOMPARE(v["input pattern"], QString("record-000*.img"));
+        QCOMPARE(v["input count"], QString("5"));
+        QCOMPARE(v["projections"], QString("5"));
+        QCOMPARE(v["i0"], QString("(none)"));
+        QCOMPARE(v["rotation axis"], QString("vertical"));
+        QCOMPARE(v["slice from"], QString("2"));
+        QCOMPARE(v["slice to"], QString("10"));
+        QCOMPARE(v["slice step"], QString("4"));
+        QCOMPARE(v["centre"].toDouble(), 8.3);
+        QCOMPARE(v["angle offset"].toDouble(), 0.1);
+        QCOMPARE(v["recorded centre 1"], QString("slice 00001 centre 7.9"));
+        QCOMPARE(v["recorded centre 2"], QString("slice 00011 centre 8.7"));
+        // The region every calculator got at the end of loading: the image width less one.
+        QCOMPARE(v["calc region"], QString("0 0 15 15"));
+        QCOMPARE(v["threads used"], QString("2"));
+        // Exactly the slices and centres the calculators were handed, bit for bit.
+        QCOMPARE(listed, given);
+        QCOMPARE(listed.size(), 3);
+        // With both centres recorded, every slice is built on the line through
+        // them (7.9 at slice 1, 8.7 at slice 11), not with the fixed 8.3.
+        QCOMPARE(v["centre rule"], QString("recorded centres"));
+        for (const auto &s : listed)
+            QCOMPARE(s.second, 7.9 + (8.7 - 7.9) * (s.first - 1) / 10.0);
+        QCOMPARE(listed.first().first, 2);
+        QVERIFY(std::abs(listed.first().second - 7.98) < 1e-12);
+
+        // A data folder that cannot be made: the record is refused with a log
+        // line and the run still ends.
+        QFile plain(out.filePath("plain"));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        const QString bad = out.filePath("plain/sub");
+        sel->setPath(bad);
+        QTest::ignoreMessage(QtDebugMsg,
+            qPrintable(QString("Can't write file :  \"%1\"").arg(bad + "/res-T1-run.txt")));
+        clickCalc(b);
+        QVERIFY(finished.wait(10000));
+        QVERIFY(!QFileInfo::exists(bad + "/res-T1-run.txt"));
+    }
+
+    // A range run stopped by hand says so and how far it got; a run with no
+    // auto-save kind on writes no record.
+    void stoppedRangeRunRecordAndNoRecordWithoutAutoSave()
+    {
+        QTemporaryDir out;
+        QVERIFY(out.isValid());
+        Body b(2, nullptr);
+        vertical(b);
+        QVERIFY(loadAll(b, writeScan(dir, "stopped", 3, 16, 200)));
+        child<QRadioButton>(b, "SelectCt2")->setChecked(true);
+        ProcCtrl *pc = proc(b);
+        pc->setAutoExec(true);
+        pc->setThreads(2);
+        pc->setSliceFrom(0);
+        pc->setSliceTo(199);
+        pc->setSliceStep(1);
+        for (const char *name : { "SelectDataSaveDir", "SelectImageSaveDir" }) {
+            auto *sel = child<SelectAFile>(b, name);
+            sel->setPath(out.path());
+            sel->setName("res");
+        }
+        b.setAutoSaveImage(true);
+        QSignalSpy finished(&b, &Body::calcFinished);
+        clickCalc(b);
+        QVERIFY(b.isCalcRunning());
+        clickCalc(b); // stop at once: the first two slices are still being computed
+        QCOMPARE(finished.count(), 1);
+        QFile f(out.filePath("res--run.txt"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(f.readAll());
+        f.close();
+        QVERIFY2(text.contains("\nstatus             : stopped\n"), qPrintable(text));
+        const QRegularExpression done("\nslices done +: (\\d+) of 200\n");
+        const auto m = done.match(text);
+        QVERIFY(m.hasMatch());
+        QVERIFY(m.captured(1).toInt() < 200);
+        QVERIFY(text.contains("\nsaved kinds        : image\n"));
+        QVERIFY(text.contains("\nslice 00000 centre "));
+        QTRY_VERIFY_WITH_TIMEOUT(b.calculatorsIdle(), 10000);
+
+        // Both kinds off: no record, wherever the folders point.
+        QVERIFY(QFile::remove(out.filePath("res--run.txt")));
+        b.setAutoSaveImage(false);
+        pc->setSliceTo(1);
+        clickCalc(b);
+        QVERIFY(finished.wait(10000));
+        QTest::qWait(50);
+        QVERIFY(!QFileInfo::exists(out.filePath("res--run.txt")));
     }
 };
 

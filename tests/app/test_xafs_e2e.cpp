@@ -140,8 +140,10 @@ private slots:
 
         // Every energy's slices saved as data and image, the energy tag and
         // the slice number in each name.
-        const QStringList dataFiles = QDir(tmp.filePath("out/data")).entryList(QDir::Files);
-        const QStringList imgFiles = QDir(tmp.filePath("out/img")).entryList(QDir::Files);
+        const QStringList dataFiles
+            = QDir(tmp.filePath("out/data")).entryList({ "*.dat" }, QDir::Files);
+        const QStringList imgFiles
+            = QDir(tmp.filePath("out/img")).entryList({ "*.png" }, QDir::Files);
         QCOMPARE(dataFiles.size(), energies.size() * (to - from + 1));
         QCOMPARE(imgFiles.size(), energies.size() * (to - from + 1));
         std::map<QString, QString> middleSliceFile;
@@ -158,6 +160,25 @@ private slots:
                     qPrintable(tag + " " + label + ": " + imgFiles.join(' ')));
                 if (s == height / 2)
                     middleSliceFile[e] = tmp.filePath("out/data/" + d.first());
+            }
+        }
+
+        // Beside them, one run record per energy in each folder, naming the
+        // I0 image of that energy; nothing else is written there.
+        for (const char *folder : { "out/data", "out/img" }) {
+            const QDir d(tmp.filePath(folder));
+            QCOMPARE(d.entryList(QDir::Files).size(), energies.size() * (to - from + 2));
+            for (const QString &e : energies) {
+                const QStringList runs = d.entryList({ "s-*" + e + "eV*-run.txt" }, QDir::Files);
+                QVERIFY2(runs.size() == 1, qPrintable(e + ": " + d.entryList().join(' ')));
+                QFile f(d.filePath(runs.first()));
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                const QString text = QString::fromUtf8(f.readAll());
+                QVERIFY2(
+                    text.contains(QRegularExpression("\ni0 +: [^\n]*I0-" + e + "eV-00000\\.img\n")),
+                    qPrintable(text));
+                QVERIFY2(
+                    text.contains(QRegularExpression("\nstatus +: finished\n")), qPrintable(text));
             }
         }
 

@@ -16,5 +16,5 @@ fi
 start=$(date +%s%N)
 "$build/vorlo2" -nw -e -b resources/demo.bat -x
 ms=$(( ($(date +%s%N) - start) / 1000000 ))
-printf 'Reconstructed slices: data files in %s, images in %s (%d.%03d s in all)\n' \
-  "$PWD/demo-out/data" "$PWD/demo-out/images" $((ms / 1000)) $((ms % 1000))
+printf 'Reconstructed slices: data files in %s, images in %s, float TIFFs and the centre search in %s (%d.%03d s in all)\n' \
+  "$PWD/demo-out/data" "$PWD/demo-out/images" "$PWD/demo-out/tiff" $((ms / 1000)) $((ms % 1000))

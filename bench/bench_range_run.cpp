@@ -3,6 +3,7 @@
 // memory of one calculator), and the writing of one CT image data file of a
 // 2048 x 2048 slice next to a QTextStream and an snprintf baseline.
 #include "ct/ct_calc2.h"
+#include "ct/float_tiff.h"
 #include "ct/range_dispatch.h"
 #include "ct/saving_data.h"
 #include "image/img_datas.h"
@@ -10,6 +11,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
@@ -276,6 +278,37 @@ void BM_DataFileSnprintf(benchmark::State &state)
     state.SetBytesProcessed(state.iterations() * bytes);
 }
 BENCHMARK(BM_DataFileSnprintf)->Unit(benchmark::kMillisecond);
+
+// A slice as saved to disk, per kind: the float TIFF (values rounded to float
+// and written by libtiff) against the data file (text made and written).
+void BM_SaveFloatTiff(benchmark::State &state)
+{
+    const std::vector<double> &g = grid2048();
+    QTemporaryDir dir;
+    const QString path = dir.filePath("slice.tif");
+    for (auto _ : state) {
+        const std::vector<float> values = floatGrid(g.data(), 2048, 2048);
+        if (!writeFloatTiff(path, values.data(), 2048, 2048))
+            state.SkipWithError("TIFF not written");
+    }
+    state.counters["MB"] = double(QFileInfo(path).size()) / 1e6;
+}
+BENCHMARK(BM_SaveFloatTiff)->Unit(benchmark::kMillisecond);
+
+void BM_SaveDataFile(benchmark::State &state)
+{
+    const std::vector<double> &g = grid2048();
+    QTemporaryDir dir;
+    const QString path = dir.filePath("slice.dat");
+    for (auto _ : state) {
+        const QByteArray text = makeCtImgData(g.data(), 2048, 0, 0, 2048, 2048, CtImgDataLimits());
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
+            state.SkipWithError("data file not written");
+    }
+    state.counters["MB"] = double(QFileInfo(path).size()) / 1e6;
+}
+BENCHMARK(BM_SaveDataFile)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <tiffio.h>
 
 namespace {
@@ -74,10 +75,15 @@ bool writeFloatTiff(const QString &path, const float *values, int width, int hei
         qDebug() << "Can't write file : " << path << "(image size" << width << "x" << height << ")";
         return false;
     }
+    // Written under a temporary name and renamed when complete, so that a
+    // viewer watching the folder never opens a half-written slice and an
+    // older file of the same name stays until the new one is whole.
+    const QString part = path + QStringLiteral(".part");
+    const QByteArray partName = QFile::encodeName(part);
     TIFFOpenOptions *opts = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(opts, logTiffError, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(opts, ignoreTiffWarning, nullptr);
-    TIFF *tif = TIFFOpenExt(QFile::encodeName(path).constData(), "w", opts);
+    TIFF *tif = TIFFOpenExt(partName.constData(), "w", opts);
     TIFFOpenOptionsFree(opts);
     if (!tif) {
         qDebug() << "Can't write file : " << path;
@@ -87,8 +93,9 @@ bool writeFloatTiff(const QString &path, const float *values, int width, int hei
     ok = TIFFWriteDirectory(tif) && ok;
     ok = TIFFFlush(tif) && ok;
     TIFFClose(tif);
+    ok = ok && std::rename(partName.constData(), QFile::encodeName(path).constData()) == 0;
     if (!ok) {
-        QFile::remove(path);
+        QFile::remove(part);
         qDebug() << "Can't write file : " << path;
     }
     return ok;

@@ -9,6 +9,7 @@
 std::vector<float> floatGrid(const double *values, int width, int height);
 
 // Writes the values as a float TIFF; false (logged with the path) when the
-// size is impossible or the file cannot be written completely. A file that
-// could not be completed is removed rather than left half written.
+// size is impossible or the file cannot be written completely. The file
+// appears under its name only when complete; a failed write leaves an older
+// file of that name as it was.
 bool writeFloatTiff(const QString &path, const float *values, int width, int height);

@@ -153,6 +153,8 @@ class TestTryCor : public QObject {
         double tv[5];
         for (int i = 0; i < 5; ++i) {
             const QString path = QString("%1/res-E1-00002-cor%2.tif").arg(folder, names[i]);
+            // The writer works on in its own thread after the calculation has
+            // ended; a file appears under its name once it is complete.
             QTRY_VERIFY2_WITH_TIMEOUT(QFileInfo::exists(path), qPrintable(path), 10000);
             const FloatTiff t = readFloatTiff(path);
             QVERIFY2(t.width > 0, qPrintable(path));

@@ -347,6 +347,13 @@ void TestDataSaver::floatTiffLayoutAndValues()
     QCOMPARE(b.yres, 1.0f);
     QCOMPARE(b.unit, quint16(RESUNIT_NONE));
     QVERIFY(std::memcmp(b.values.data(), values.data(), values.size() * sizeof(float)) == 0);
+    // Only the finished file is left, and writing again replaces it whole.
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::Files), QStringList { "ct-E7120-00042.tif" });
+    const std::vector<float> small(6, -2.5f);
+    QVERIFY(writeFloatTiff(file, small.data(), 3, 2));
+    QCOMPARE(readFloatTiff(file).values, small);
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::Files), QStringList { "ct-E7120-00042.tif" });
+    QVERIFY(writeFloatTiff(file, values.data(), w, h));
 
     // The program's own reader takes its output as a 32-bit float image.
     std::unique_ptr<ImgData> img(createImgData(fileType(file)));

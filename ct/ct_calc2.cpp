@@ -2,6 +2,7 @@
 
 #include "ct/ct_calc2_ui.h"
 #include "image/img_datas.h"
+#include "util/tsan_handoff.h"
 
 #include <QDebug>
 #include <QMetaMethod>
@@ -24,9 +25,11 @@ template <class F> bool CtCalc2::postIfForeign(F &&f)
 {
     if (QThread::currentThread() == thread())
         return false;
-    QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::QueuedConnection);
+    postHandOffCall(this, std::forward<F>(f));
     return true;
 }
+
+bool CtCalc2::event(QEvent *e) { return runHandOffCall(e) || QObject::event(e); }
 
 void CtCalc2::calcRegion(double &x0, double &z0, double &x1, double &z1) const
 {
@@ -150,8 +153,10 @@ void CtCalc2::saveImage()
     // it is not made at all.
     if (!isSignalConnected(QMetaMethod::fromSignal(&CtCalc2::saveImgWDiscard)))
         return;
-    emit saveImgWDiscard(new SavingImg {
-        saveImagePath, saveImageName, saveImageTag, savingSliceLabel(lastSlice), resImage });
+    auto *rec = new SavingImg {
+        saveImagePath, saveImageName, saveImageTag, savingSliceLabel(lastSlice), resImage };
+    handOffRelease(rec);
+    emit saveImgWDiscard(rec);
 }
 
 void CtCalc2::saveData()
@@ -167,8 +172,10 @@ void CtCalc2::saveData()
     limits.lowerLimit = runParams.lowerLimit;
     limits.upperLimit = runParams.upperLimit;
     limits.offset = runParams.offset;
-    emit saveDataWDiscard(new SavingData { saveDataPath, saveDataName, saveDataTag,
-        savingSliceLabel(lastSlice), makeCtImgData(grid, gridN, crx0, crz0, crx1, crz1, limits) });
+    auto *rec = new SavingData { saveDataPath, saveDataName, saveDataTag,
+        savingSliceLabel(lastSlice), makeCtImgData(grid, gridN, crx0, crz0, crx1, crz1, limits) };
+    handOffRelease(rec);
+    emit saveDataWDiscard(rec);
 }
 
 void CtCalc2::setSaveImage(bool f, QString path, QString name, QString tag)

@@ -1,5 +1,7 @@
 #include "ct/data_saver.h"
 
+#include "util/tsan_handoff.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -86,6 +88,7 @@ void DataSaver::saveData(SavingData *data)
 
 void DataSaver::saveDataWDiscard(SavingData *data)
 {
+    handOffAcquire(data); // released by the sender before the queued signal
     saveData(data);
     delete data;
 }
@@ -102,6 +105,7 @@ void DataSaver::saveImg(SavingImg *img)
 
 void DataSaver::saveImgWDiscard(SavingImg *img)
 {
+    handOffAcquire(img);
     saveImg(img);
     delete img;
 }

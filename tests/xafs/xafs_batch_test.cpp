@@ -1,4 +1,5 @@
 #include "tests/test_registry.h"
+#include "util/tsan_handoff.h"
 #include "xafs/xafs_batch.h"
 
 #include <QSignalSpy>
@@ -148,6 +149,7 @@ void XafsBatchTest::init()
     batch = new XafsBatch;
     batch->moveToThread(thread.get());
     thread->start();
+    releaseAtThreadEnd(thread.get());
     body = std::make_unique<FakeBody>();
     body->connectTo(batch);
 }
@@ -155,7 +157,7 @@ void XafsBatchTest::init()
 void XafsBatchTest::cleanup()
 {
     thread->quit();
-    thread->wait();
+    waitForThreadEnd(thread.get());
     delete batch;
     batch = nullptr;
     body.reset();

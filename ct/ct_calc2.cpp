@@ -153,8 +153,8 @@ void CtCalc2::saveImage()
     // it is not made at all.
     if (!isSignalConnected(QMetaMethod::fromSignal(&CtCalc2::saveImgWDiscard)))
         return;
-    auto *rec = new SavingImg {
-        saveImagePath, saveImageName, saveImageTag, savingSliceLabel(lastSlice), resImage };
+    auto *rec = new SavingImg { saveImagePath, saveImageName, saveImageTag,
+        savingSliceLabel(lastSlice), resImage };
     handOffRelease(rec);
     emit saveImgWDiscard(rec);
 }

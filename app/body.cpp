@@ -21,6 +21,7 @@
 #include "select/ct_file_set.h"
 #include "ui_body.h"
 #include "util/data_root.h"
+#include "util/tsan_handoff.h"
 #include "xafs/xafs_batch.h"
 #include "xafs/zelkov_link.h"
 #include "xafs/zelkov_stages.h"
@@ -134,6 +135,7 @@ Body::Body(int calculators, QWidget *parent)
     imgThread = new QThread;
     imgDatas_->moveToThread(imgThread);
     imgThread->start(QThread::InheritPriority);
+    releaseAtThreadEnd(imgThread);
     imgDatas_->setI0Ref(ui->I0ImgSel->imageSlot());
     imgDatas_->setBgRef(ui->BGImgSel->imageSlot());
     ProcCtrl *pc = ui->procCtrl;
@@ -161,6 +163,7 @@ Body::Body(int calculators, QWidget *parent)
     batchThread = new QThread;
     batch_->moveToThread(batchThread);
     batchThread->start(QThread::InheritPriority);
+    releaseAtThreadEnd(batchThread);
     connect(this, &Body::callBatchLoad, batch_, &Batch::batchLoad);
     connect(this, &Body::callBatchExec, batch_, &Batch::batchExec);
     connect(this, &Body::callBatchCheckEnd, batch_, &Batch::batchCheckEnd);
@@ -175,6 +178,7 @@ Body::Body(int calculators, QWidget *parent)
     xafsThread = new QThread;
     xafsBatch_->moveToThread(xafsThread);
     xafsThread->start(QThread::InheritPriority);
+    releaseAtThreadEnd(xafsThread);
     connect(ui->SeqCalc, &QPushButton::clicked, xafsBatch_, &XafsBatch::start);
     connect(ui->SelDDir, &SelectDataDir::noMoreSets, xafsBatch_, &XafsBatch::noMoreSets);
     connect(xafsBatch_, &XafsBatch::starting, this, &Body::startingSeqCalc);
@@ -316,6 +320,7 @@ void Body::buildParallelCalculators(int n)
     dataSaver_ = new DataSaver;
     dataSaver_->moveToThread(saverThread);
     saverThread->start(QThread::InheritPriority);
+    releaseAtThreadEnd(saverThread);
 
     rangeDispatch->setCalculatorCount(n);
     for (int i = 0; i < n; ++i) {
@@ -332,6 +337,7 @@ void Body::buildParallelCalculators(int n)
         auto *calc = new CtCalc2;
         calc->moveToThread(thread);
         thread->start(QThread::InheritPriority);
+        releaseAtThreadEnd(thread);
         panel->setCtCalc2(calc);
         calc->setImgDatas(imgDatas_);
         connect(this, qOverload<CtCalc2 *, bool, double, int, bool>(&Body::startCt), calc,
@@ -362,7 +368,7 @@ void Body::shutDownThreads()
     rangeDispatch->stop();
     for (QThread *t : qAsConst(ctc2Threads)) {
         t->quit();
-        t->wait();
+        waitForThreadEnd(t);
     }
     qDeleteAll(ctCalc2s_);
     ctCalc2s_.clear();
@@ -370,9 +376,8 @@ void Body::shutDownThreads()
     ctc2Threads.clear();
     if (saverThread) {
         QThread *t = saverThread;
-        QMetaObject::invokeMethod(
-            dataSaver_, [t] { t->quit(); }, Qt::QueuedConnection);
-        t->wait();
+        postHandOffCallInThread(t, [] { QThread::currentThread()->quit(); });
+        waitForThreadEnd(t);
         delete dataSaver_;
         dataSaver_ = nullptr;
         delete t;
@@ -382,7 +387,7 @@ void Body::shutDownThreads()
         = { { batchThread, batch_ }, { xafsThread, xafsBatch_ }, { imgThread, imgDatas_ } };
     for (const auto &[t, obj] : others) {
         t->quit();
-        t->wait();
+        waitForThreadEnd(t);
         delete obj;
         delete t;
     }

@@ -6,6 +6,7 @@
 #include "app/body.h"
 #include "app/command_table.h"
 #include "ct/data_saver.h"
+#include "util/tsan_handoff.h"
 
 #include <QDebug>
 #include <QFile>
@@ -61,15 +62,16 @@ void Headless::poll()
     pollPending = true;
     // The batch's state belongs to its thread: read it there. Calls queued
     // to it run in order, so the first look comes after the queued load
-    // and start of the batch.
+    // and start of the batch. The answer comes back to this thread, the
+    // only one that looks at self.
     QPointer<Headless> self(this);
-    QMetaObject::invokeMethod(batch, [self, batch] {
+    QThread *home = thread();
+    postHandOffCallInThread(batch->thread(), [self, batch, home] {
         const bool running = batch->isRunning();
-        if (self)
-            QMetaObject::invokeMethod(self.data(), [self, running] {
-                if (self)
-                    self->batchState(running);
-            });
+        postHandOffCallInThread(home, [self, running] {
+            if (self)
+                self->batchState(running);
+        });
     });
 }
 
@@ -101,15 +103,15 @@ void Headless::flushSaver()
         return;
     }
     QPointer<Headless> self(this);
-    QMetaObject::invokeMethod(saver, [self] {
-        if (self)
-            QMetaObject::invokeMethod(self.data(), [self] {
-                if (self) {
-                    std::fprintf(
-                        stderr, "vorlo2: batch done in %.1f s\n", self->clock.elapsed() / 1000.0);
-                    emit self->finished(0);
-                }
-            });
+    QThread *home = thread();
+    postHandOffCallInThread(saver->thread(), [self, home] {
+        postHandOffCallInThread(home, [self] {
+            if (self) {
+                std::fprintf(
+                    stderr, "vorlo2: batch done in %.1f s\n", self->clock.elapsed() / 1000.0);
+                emit self->finished(0);
+            }
+        });
     });
 }
 

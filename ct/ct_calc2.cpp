@@ -3,6 +3,7 @@
 #include "ct/ct_calc2_ui.h"
 #include "ct/float_tiff.h"
 #include "image/img_datas.h"
+#include "util/tsan_handoff.h"
 
 #include <QDebug>
 #include <QMetaMethod>
@@ -26,9 +27,11 @@ template <class F> bool CtCalc2::postIfForeign(F &&f)
 {
     if (QThread::currentThread() == thread())
         return false;
-    QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::QueuedConnection);
+    postHandOffCall(this, std::forward<F>(f));
     return true;
 }
+
+bool CtCalc2::event(QEvent *e) { return runHandOffCall(e) || QObject::event(e); }
 
 void CtCalc2::calcRegion(double &x0, double &z0, double &x1, double &z1) const
 {
@@ -175,8 +178,10 @@ void CtCalc2::saveImage()
     // it is not made at all.
     if (!isSignalConnected(QMetaMethod::fromSignal(&CtCalc2::saveImgWDiscard)))
         return;
-    emit saveImgWDiscard(new SavingImg {
-        saveImagePath, saveImageName, saveImageTag, savingSliceLabel(lastSlice), resImage });
+    auto *rec = new SavingImg { saveImagePath, saveImageName, saveImageTag,
+        savingSliceLabel(lastSlice), resImage };
+    handOffRelease(rec);
+    emit saveImgWDiscard(rec);
 }
 
 void CtCalc2::saveData()
@@ -192,8 +197,10 @@ void CtCalc2::saveData()
     limits.lowerLimit = runParams.lowerLimit;
     limits.upperLimit = runParams.upperLimit;
     limits.offset = runParams.offset;
-    emit saveDataWDiscard(new SavingData { saveDataPath, saveDataName, saveDataTag,
-        savingSliceLabel(lastSlice), makeCtImgData(grid, gridN, crx0, crz0, crx1, crz1, limits) });
+    auto *rec = new SavingData { saveDataPath, saveDataName, saveDataTag,
+        savingSliceLabel(lastSlice), makeCtImgData(grid, gridN, crx0, crz0, crx1, crz1, limits) };
+    handOffRelease(rec);
+    emit saveDataWDiscard(rec);
 }
 
 void CtCalc2::saveTiff()
@@ -205,8 +212,10 @@ void CtCalc2::saveTiff()
         return;
     if (!isSignalConnected(QMetaMethod::fromSignal(&CtCalc2::saveTiffWDiscard)))
         return;
-    emit saveTiffWDiscard(new SavingTiff { saveTiffPath, saveTiffName, saveTiffTag,
-        savingSliceLabel(lastSlice), floatGrid(grid, gridN, gridN), gridN, gridN, QString() });
+    auto *rec = new SavingTiff { saveTiffPath, saveTiffName, saveTiffTag,
+        savingSliceLabel(lastSlice), floatGrid(grid, gridN, gridN), gridN, gridN, QString() };
+    handOffRelease(rec);
+    emit saveTiffWDiscard(rec);
 }
 
 void CtCalc2::saveTryTiff(double cor)
@@ -216,9 +225,11 @@ void CtCalc2::saveTryTiff(double cor)
         return;
     if (!isSignalConnected(QMetaMethod::fromSignal(&CtCalc2::saveTiffWDiscard)))
         return;
-    emit saveTiffWDiscard(new SavingTiff { saveTiffPath, saveTiffName, saveTiffTag,
+    auto *rec = new SavingTiff { saveTiffPath, saveTiffName, saveTiffTag,
         savingSliceLabel(lastSlice), floatGrid(grid, gridN, gridN), gridN, gridN,
-        QStringLiteral("-cor") + QString::number(cor, 'f', 2) });
+        QStringLiteral("-cor") + QString::number(cor, 'f', 2) };
+    handOffRelease(rec);
+    emit saveTiffWDiscard(rec);
 }
 
 void CtCalc2::setSaveImage(bool f, QString path, QString name, QString tag)

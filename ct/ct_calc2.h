@@ -101,6 +101,10 @@ public slots:
     // Answers valueFound(result[trunc(z)][trunc(x)]) when inside the grid.
     void lookUpValue(double x, double z);
 
+protected:
+    // Runs the calls that postIfForeign() posted.
+    bool event(QEvent *e) override;
+
 private:
     // Re-posts a call to the calculator's thread; true when it did.
     template <class F> bool postIfForeign(F &&f);

@@ -1,6 +1,7 @@
 #include "ct/data_saver.h"
 
 #include "ct/float_tiff.h"
+#include "util/tsan_handoff.h"
 
 #include <QDebug>
 #include <QDir>
@@ -88,6 +89,7 @@ void DataSaver::saveData(SavingData *data)
 
 void DataSaver::saveDataWDiscard(SavingData *data)
 {
+    handOffAcquire(data); // released by the sender before the queued signal
     saveData(data);
     delete data;
 }
@@ -104,6 +106,7 @@ void DataSaver::saveImg(SavingImg *img)
 
 void DataSaver::saveImgWDiscard(SavingImg *img)
 {
+    handOffAcquire(img);
     saveImg(img);
     delete img;
 }
@@ -127,6 +130,7 @@ void DataSaver::saveTiff(SavingTiff *tiff)
 
 void DataSaver::saveTiffWDiscard(SavingTiff *tiff)
 {
+    handOffAcquire(tiff);
     saveTiff(tiff);
     delete tiff;
 }

@@ -7,6 +7,7 @@ XafsBatch::XafsBatch(QObject *parent)
 
 qlonglong XafsBatch::stageDelta()
 {
+    const std::lock_guard<std::mutex> lock(clockMutex);
     if (!timer.isValid())
         return 0;
     const qint64 now = timer.elapsed();
@@ -15,7 +16,11 @@ qlonglong XafsBatch::stageDelta()
     return d;
 }
 
-qint64 XafsBatch::totalElapsedMs() const { return timer.isValid() ? timer.elapsed() : 0; }
+qint64 XafsBatch::totalElapsedMs() const
+{
+    const std::lock_guard<std::mutex> lock(clockMutex);
+    return timer.isValid() ? timer.elapsed() : 0;
+}
 
 double XafsBatch::deltaSeconds(qlonglong dEtMs)
 {
@@ -38,8 +43,11 @@ void XafsBatch::start()
         return;
     }
     walkRunning = true;
-    timer.start();
-    lastStageElapsed = 0;
+    {
+        const std::lock_guard<std::mutex> lock(clockMutex);
+        timer.start();
+        lastStageElapsed = 0;
+    }
     emit starting();
     stageMessage(tr("Data Loading"));
     emit setFirstImageSet();

@@ -3,6 +3,9 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+#include <mutex>
+
 // The walk of a CT-XAFS run over data sets: load a set, reconstruct it, go on
 // to the next, until the data-set list has no further set in the range.
 // The main window does the work; this object only keeps the state and hands
@@ -10,9 +13,9 @@
 // main window; reached only by queued signals.
 //
 // The stage clock counts from the press of "Seq. Calc.". The main window's
-// own stage messages use it too (stageDelta(), totalElapsedMs()); the
-// hand-over order keeps both sides from touching it at the same time, each
-// works only while the other waits for its signal.
+// own stage messages use it too (stageDelta(), totalElapsedMs()) from the GUI
+// thread, and a second press ends the walk here while the main window may be
+// writing a stage message of its own: the clock is guarded by a mutex.
 class XafsBatch : public QObject {
     Q_OBJECT
 public:
@@ -48,7 +51,8 @@ public slots:
 private:
     void stageMessage(const QString &msg);
 
-    bool walkRunning = false;
+    std::atomic<bool> walkRunning { false };
+    mutable std::mutex clockMutex; // guards timer and lastStageElapsed
     QElapsedTimer timer;
     qint64 lastStageElapsed = 0;
 };

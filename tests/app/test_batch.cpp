@@ -1,5 +1,6 @@
 #include "app/batch.h"
 #include "tests/test_registry.h"
+#include "util/tsan_handoff.h"
 
 #include <QFile>
 #include <QMutex>
@@ -115,6 +116,7 @@ void TestBatch::init()
     batch = new Batch;
     batch->moveToThread(thread);
     thread->start();
+    releaseAtThreadEnd(thread);
 
     body = std::make_unique<FakeBody>();
     body->batch = batch;
@@ -127,7 +129,7 @@ void TestBatch::init()
 void TestBatch::cleanup()
 {
     thread->quit();
-    thread->wait();
+    waitForThreadEnd(thread);
     delete batch;
     delete thread;
     body.reset();
@@ -153,18 +155,15 @@ void TestBatch::loadAndRun(const QString &text)
 
 bool TestBatch::running()
 {
-    bool r = false;
-    QMetaObject::invokeMethod(
-        batch, [&] { r = batch->isRunning(); }, Qt::BlockingQueuedConnection);
-    return r;
+    // Read in the batch's thread, after every call queued to it so far.
+    Batch *b = batch;
+    return callInThread(thread, [b] { return b->isRunning(); });
 }
 
 QStringList TestBatch::lines()
 {
-    QStringList l;
-    QMetaObject::invokeMethod(
-        batch, [&] { l = batch->loadedLines(); }, Qt::BlockingQueuedConnection);
-    return l;
+    Batch *b = batch;
+    return callInThread(thread, [b] { return b->loadedLines(); });
 }
 
 void TestBatch::loadKeepsCommandsAndJoinsContinuedLines()

@@ -7,6 +7,7 @@
 #include "display/img_disp_wpv.h"
 #include "image/img_datas.h"
 #include "tests/test_registry.h"
+#include "util/tsan_handoff.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -93,11 +94,12 @@ struct Worker {
         calc->setRunParams(p);
         calc->moveToThread(&thread);
         thread.start();
+        releaseAtThreadEnd(&thread);
     }
     ~Worker()
     {
         thread.quit();
-        thread.wait();
+        waitForThreadEnd(&thread);
         delete calc;
     }
 };
@@ -153,6 +155,7 @@ bool rangeRun(const ImgDatas &stack, int count, const QString &out)
     auto *saver = new DataSaver;
     saver->moveToThread(&saverThread);
     saverThread.start();
+    releaseAtThreadEnd(&saverThread);
 
     std::vector<std::unique_ptr<Worker>> workers;
     RangeDispatch dispatch;
@@ -175,8 +178,8 @@ bool rangeRun(const ImgDatas &stack, int count, const QString &out)
 
     const bool ok = finished.wait(20000);
     // The writer's queue drains before it stops.
-    QMetaObject::invokeMethod(saver, [] { QThread::currentThread()->quit(); });
-    saverThread.wait();
+    postHandOffCallInThread(&saverThread, [] { QThread::currentThread()->quit(); });
+    waitForThreadEnd(&saverThread);
     delete saver;
     return ok;
 }

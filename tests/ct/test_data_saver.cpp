@@ -3,6 +3,7 @@
 #include "ct/saving_data.h"
 #include "image/img_data.h"
 #include "tests/test_registry.h"
+#include "util/tsan_handoff.h"
 
 #include <QDir>
 #include <QFile>
@@ -430,20 +431,26 @@ void TestDataSaver::queuedFromAnotherThread()
     connect(&sender, &RecordSender::saveDataWDiscard, saver, &DataSaver::saveDataWDiscard);
     connect(&sender, &RecordSender::saveImgWDiscard, saver, &DataSaver::saveImgWDiscard);
     thread.start();
+    releaseAtThreadEnd(&thread);
     QMetaObject::invokeMethod(saver, "setSubFolders", Qt::QueuedConnection, Q_ARG(bool, true),
         Q_ARG(bool, false), Q_ARG(bool, true));
-    for (int s = 0; s < 5; ++s)
-        emit sender.saveDataWDiscard(
-            new SavingData { tmp.path(), "ct", "E1", savingSliceLabel(s), QByteArray::number(s) });
+    // Each record is released before it is sent, as a calculator does.
+    for (int s = 0; s < 5; ++s) {
+        auto *rec
+            = new SavingData { tmp.path(), "ct", "E1", savingSliceLabel(s), QByteArray::number(s) };
+        handOffRelease(rec);
+        emit sender.saveDataWDiscard(rec);
+    }
     QImage img(2, 2, QImage::Format_Grayscale8);
     img.fill(3);
-    emit sender.saveImgWDiscard(new SavingImg { tmp.path(), "ct", "E1", "00004", img });
+    auto *imgRec = new SavingImg { tmp.path(), "ct", "E1", "00004", img };
+    handOffRelease(imgRec);
+    emit sender.saveImgWDiscard(imgRec);
     // Records run in arrival order; quitting after them lets them all finish.
-    QMetaObject::invokeMethod(
-        saver, [] { QThread::currentThread()->quit(); }, Qt::QueuedConnection);
+    postHandOffCallInThread(&thread, [] { QThread::currentThread()->quit(); });
     // QThread::finished is emitted in the saver's thread: waiting on the thread
     // itself, not on a spy that thread would append to.
-    QVERIFY(thread.wait(5000));
+    QVERIFY(waitForThreadEnd(&thread, QDeadlineTimer(5000)));
     delete saver;
     for (int s = 0; s < 5; ++s)
         QCOMPARE(

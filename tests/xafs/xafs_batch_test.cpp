@@ -1,4 +1,5 @@
 #include "tests/test_registry.h"
+#include "util/tsan_handoff.h"
 #include "xafs/xafs_batch.h"
 
 #include <QSignalSpy>
@@ -8,6 +9,8 @@
 #include <QTimer>
 
 #include <memory>
+#include <thread>
+#include <vector>
 
 // Plays the main window and the data-set list around a XafsBatch that lives
 // in a thread of its own: loading and reconstruction of a set take a turn of
@@ -132,6 +135,7 @@ private slots:
     void secondPressStops();
     void idleIgnoresCompletions();
     void walkCanBeRepeated();
+    void stageClockSharedBetweenThreads();
     void progressSeconds();
 
 private:
@@ -148,6 +152,7 @@ void XafsBatchTest::init()
     batch = new XafsBatch;
     batch->moveToThread(thread.get());
     thread->start();
+    releaseAtThreadEnd(thread.get());
     body = std::make_unique<FakeBody>();
     body->connectTo(batch);
 }
@@ -155,7 +160,7 @@ void XafsBatchTest::init()
 void XafsBatchTest::cleanup()
 {
     thread->quit();
-    thread->wait();
+    waitForThreadEnd(thread.get());
     delete batch;
     batch = nullptr;
     body.reset();
@@ -300,6 +305,35 @@ void XafsBatchTest::progressSeconds()
     QCOMPARE(XafsBatch::deltaSeconds(61234), 61.2);
     QCOMPARE(XafsBatch::deltaSeconds(-5), 0.0);
     QCOMPARE(batch->totalSeconds(), 0);
+}
+
+// The main window reads the stage clock from its thread while the walk's own
+// messages (a second press ending the walk) read it in the batch's thread:
+// every interval is counted once, whichever thread took it.
+void XafsBatchTest::stageClockSharedBetweenThreads()
+{
+    XafsBatch local; // started here; its signals go nowhere
+    local.start();
+    std::vector<qlonglong> a, b;
+    auto take = [&local](std::vector<qlonglong> &out) {
+        const QDeadlineTimer until(60);
+        while (!until.hasExpired())
+            out.push_back(local.stageDelta());
+    };
+    std::thread other(take, std::ref(b));
+    take(a);
+    other.join();
+    qlonglong sum = 0;
+    for (const auto *v : { &a, &b })
+        for (qlonglong d : *v) {
+            QVERIFY(d >= 0);
+            sum += d;
+        }
+    QVERIFY(!a.empty() && !b.empty());
+    QVERIFY(sum <= local.totalElapsedMs());
+    // Nearly all of the time between the first and the last look is counted.
+    QVERIFY(sum >= 50);
+    local.finish();
 }
 
 VORLO_TEST(XafsBatchTest)

@@ -129,6 +129,20 @@ bool readTiles(TIFF *tif, unsigned char *dst, int bytes, quint32 width, quint32 
     const tmsize_t tileSize = TIFFTileSize(tif);
     if (tileSize <= 0 || std::size_t(tileSize) < std::size_t(tw) * th * std::size_t(bytes))
         return false;
+    // Tile sizes are multiples of 16; one larger than the image so rounded is
+    // of no use and would have the reader allocate what the header claims.
+    const auto roundUp = [](quint32 v) { return (quint64(v) + 15) / 16 * 16; };
+    const quint64 wholeImage = roundUp(width) * roundUp(height) * quint64(bytes);
+    if (quint64(tw) > roundUp(width) * 16 || quint64(th) > roundUp(height) * 16
+        || quint64(tileSize) > std::max<quint64>(wholeImage, quint64(1) << 20)) {
+        qDebug() << "TIFF tile size does not fit the image :"
+                 << qPrintable(QStringLiteral("tiles of %1 x %2 for %3 x %4 :")
+                                   .arg(tw)
+                                   .arg(th)
+                                   .arg(width)
+                                   .arg(height));
+        return false;
+    }
     auto tile = PixelBlock::allocate(std::size_t(tileSize));
     if (!tile)
         return false;

@@ -73,6 +73,7 @@ private slots:
     void refusesUndecodableKinds_data();
     void refusesUndecodableKinds();
     void refusesTruncatedFile();
+    void refusesTilesLargerThanTheImage();
 };
 
 void TestTiff::decodes_data()
@@ -232,6 +233,77 @@ void TestTiff::refusesTruncatedFile()
         QVERIFY(!img->ready());
         QVERIFY(log.contains(QStringLiteral("Can not open TIFF file to read props.")));
     }
+}
+
+namespace {
+
+// A little-endian TIFF of w x h 32-bit float pixels in one tile of tw x th,
+// its directory written by hand so that any tile size can be claimed.
+QByteArray handTiledTiff(quint32 w, quint32 h, quint32 tw, quint32 th, quint32 tileBytes)
+{
+    QByteArray out("II*\0", 4);
+    const auto u16 = [&out](quint16 v) { out.append(char(v & 0xff)).append(char(v >> 8)); };
+    const auto u32 = [&u16](quint32 v) {
+        u16(quint16(v & 0xffff));
+        u16(quint16(v >> 16));
+    };
+    const quint32 dataAt = 8;
+    u32(dataAt + tileBytes); // the directory follows the tile's bytes
+    out.append(QByteArray(int(tileBytes), '\0'));
+    struct Entry {
+        quint16 tag, type;
+        quint32 value;
+    };
+    const Entry entries[] = { { 256, 4, w }, { 257, 4, h }, { 258, 3, 32 }, { 259, 3, 1 },
+        { 262, 3, 1 }, { 277, 3, 1 }, { 322, 4, tw }, { 323, 4, th }, { 324, 4, dataAt },
+        { 325, 4, tileBytes }, { 339, 3, 3 } };
+    u16(quint16(std::size(entries)));
+    for (const Entry &e : entries) {
+        u16(e.tag);
+        u16(e.type);
+        u32(1);
+        if (e.type == 3) {
+            u16(quint16(e.value));
+            u16(0);
+        } else {
+            u32(e.value);
+        }
+    }
+    u32(0);
+    return out;
+}
+
+} // namespace
+
+// A tile width far beyond the image (found by fuzzing: 285212688 for a 20 x 18
+// image, 18 GB for one tile) is refused before anything is allocated; an
+// honest tiled file of the same image is read.
+void TestTiff::refusesTilesLargerThanTheImage()
+{
+    QTemporaryDir dir;
+    const QString bad = dir.filePath(QStringLiteral("bad-tiles.tif"));
+    {
+        QFile f(bad);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(handTiledTiff(20, 18, 285212688, 16, 4096));
+    }
+    {
+        LogCapture log;
+        auto img = loadFile(bad);
+        QVERIFY(!img->ready());
+        QVERIFY2(log.contains(QStringLiteral("TIFF tile size does not fit the image")),
+            qPrintable(log.lines().join(QLatin1Char('\n'))));
+    }
+    const QString good = dir.filePath(QStringLiteral("good-tiles.tif"));
+    {
+        QFile f(good);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(handTiledTiff(20, 18, 32, 32, 32 * 32 * 4));
+    }
+    auto img = loadFile(good);
+    QVERIFY(img->ready());
+    QCOMPARE(img->width(), 20);
+    QCOMPARE(img->value(19, 17), 0.0);
 }
 
 VORLO_TEST(TestTiff)

@@ -508,13 +508,7 @@ bool Body::startTryCor(double from, double to, double step)
             << QString("Try CoR refused : can't make the TIFF save folder \"%1\"").arg(ts->path());
         return false;
     }
-    calcRunning = true;
-    startTime = QDateTime::currentDateTime();
-    ui->CalcStartT->setText(startTime.toString(wholeTimeFormat));
-    ui->CalcEndT->clear();
-    ui->CalcCT->setStyleSheet(runningStyle);
-    ui->I0ImgSel->setEnabled(false);
-    ui->BGImgSel->setEnabled(false);
+    markCalcStarted();
     pc->fillRunParams(runParams, ui->SelectCt1->isChecked(), ui->SelectCt2->isChecked());
     runParams.upperLimit = fieldValue(ui->DataUpperLimit);
     runParams.lowerLimit = fieldValue(ui->DataLowerLimit);
@@ -734,13 +728,7 @@ void Body::startCalcCt()
         qDebug() << "A calculation is already running";
         return;
     }
-    calcRunning = true;
-    startTime = QDateTime::currentDateTime();
-    ui->CalcStartT->setText(startTime.toString(wholeTimeFormat));
-    ui->CalcEndT->clear();
-    ui->CalcCT->setStyleSheet(runningStyle);
-    ui->I0ImgSel->setEnabled(false);
-    ui->BGImgSel->setEnabled(false);
+    markCalcStarted();
     if (ui->AutoSaveImage->isChecked())
         QDir().mkpath(ui->SelectImageSaveDir->path());
     if (ui->AutoSaveData->isChecked())
@@ -764,6 +752,17 @@ void Body::startCalcCt()
     } else {
         execSingleCtCalc();
     }
+}
+
+void Body::markCalcStarted()
+{
+    calcRunning = true;
+    startTime = QDateTime::currentDateTime();
+    ui->CalcStartT->setText(startTime.toString(wholeTimeFormat));
+    ui->CalcEndT->clear();
+    ui->CalcCT->setStyleSheet(runningStyle);
+    ui->I0ImgSel->setEnabled(false);
+    ui->BGImgSel->setEnabled(false);
 }
 
 void Body::stopCalcCt()

@@ -212,6 +212,9 @@ private:
     void shutDownThreads();
     bool startTryCor(double from, double to, double step);
     void fitControlPane();
+    // The calculation is running from now: times, the Calc button's colour,
+    // the I0/BG selectors held until it ends.
+    void markCalcStarted();
     static constexpr int minControlPaneWidth = 320;
     // The run record of a range run: facts gathered from its start to its end,
     // then one record per distinct save place of the auto-save kinds that are on.

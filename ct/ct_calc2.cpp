@@ -207,18 +207,15 @@ void CtCalc2::saveTiff()
 {
     if (postIfForeign([this] { saveTiff(); }))
         return;
-    const double *grid = result();
-    if (!grid || gridN <= 0)
-        return;
-    if (!isSignalConnected(QMetaMethod::fromSignal(&CtCalc2::saveTiffWDiscard)))
-        return;
-    auto *rec = new SavingTiff { saveTiffPath, saveTiffName, saveTiffTag,
-        savingSliceLabel(lastSlice), floatGrid(grid, gridN, gridN), gridN, gridN, QString() };
-    handOffRelease(rec);
-    emit saveTiffWDiscard(rec);
+    emitTiffRecord(QString());
 }
 
 void CtCalc2::saveTryTiff(double cor)
+{
+    emitTiffRecord(QStringLiteral("-cor") + QString::number(cor, 'f', 2));
+}
+
+void CtCalc2::emitTiffRecord(const QString &nameSuffix)
 {
     const double *grid = result();
     if (!grid || gridN <= 0)
@@ -226,8 +223,7 @@ void CtCalc2::saveTryTiff(double cor)
     if (!isSignalConnected(QMetaMethod::fromSignal(&CtCalc2::saveTiffWDiscard)))
         return;
     auto *rec = new SavingTiff { saveTiffPath, saveTiffName, saveTiffTag,
-        savingSliceLabel(lastSlice), floatGrid(grid, gridN, gridN), gridN, gridN,
-        QStringLiteral("-cor") + QString::number(cor, 'f', 2) };
+        savingSliceLabel(lastSlice), floatGrid(grid, gridN, gridN), gridN, gridN, nameSuffix };
     handOffRelease(rec);
     emit saveTiffWDiscard(rec);
 }

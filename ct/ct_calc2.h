@@ -110,6 +110,8 @@ private:
     template <class F> bool postIfForeign(F &&f);
     void reconstructSlice(bool rotAxIsV, double cor, int slice);
     void saveTryTiff(double cor);
+    // The whole grid as a TIFF record for the saver, nameSuffix after the slice.
+    void emitTiffRecord(const QString &nameSuffix);
 
     CtCalc2Ui *panel = nullptr;
     const ImgDatas *imgDatas = nullptr;

@@ -1,5 +1,7 @@
 #include "ct/float_tiff.h"
 
+#include "image/tiff_messages.h"
+
 #include <QDebug>
 #include <QFile>
 #include <cstdarg>
@@ -8,16 +10,6 @@
 #include <tiffio.h>
 
 namespace {
-
-int logTiffError(TIFF *, void *, const char *module, const char *fmt, va_list ap)
-{
-    char text[512];
-    std::vsnprintf(text, sizeof text, fmt, ap);
-    qDebug() << "TIFF:" << (module ? module : "") << text;
-    return 1;
-}
-
-int ignoreTiffWarning(TIFF *, void *, const char *, const char *, va_list) { return 1; }
 
 // Strips of about 64 KiB keep a reader's memory small and each write large.
 quint32 rowsPerStrip(int width)

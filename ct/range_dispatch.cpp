@@ -118,7 +118,12 @@ void RangeDispatch::stepOnce()
         emit startCt(i, params.rotAxIsV, cor, slice, showResult);
     }
     // Without any calculator the rest of the range can never be handed out.
-    if (!running || (threads > 0 && inRange(current)))
+    finishWhenDone(threads > 0 && inRange(current));
+}
+
+void RangeDispatch::finishWhenDone(bool workLeft)
+{
+    if (!running || workLeft)
         return;
     for (int i = 0; i < threads; ++i)
         if (busy[size_t(i)])
@@ -136,11 +141,5 @@ void RangeDispatch::stepCors()
         const double cor = cors.at(nextCor++);
         emit startTryCt(i, params.rotAxIsV, cor, corSlice);
     }
-    if (!running || (threads > 0 && nextCor < cors.size()))
-        return;
-    for (int i = 0; i < threads; ++i)
-        if (busy[size_t(i)])
-            return;
-    running = false;
-    emit finished();
+    finishWhenDone(threads > 0 && nextCor < cors.size());
 }

@@ -78,6 +78,9 @@ private:
     void step();
     void stepOnce();
     void stepCors();
+    // Ends the run once nothing is left to hand out and every calculator in
+    // use is idle.
+    void finishWhenDone(bool workLeft);
     bool inRange(qint64 slice) const;
 
     CorFunction corFor;

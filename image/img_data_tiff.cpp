@@ -1,6 +1,7 @@
 #include "image/img_data.h"
 
 #include "image/pixel_block.h"
+#include "image/tiff_messages.h"
 
 #include <QDebug>
 #include <QFile>
@@ -13,18 +14,6 @@
 #include <tiffio.h>
 
 namespace {
-
-// libtiff's messages go to the debug log instead of stderr; the handlers are
-// given per file, so several threads may read TIFF files at once.
-int logTiffError(TIFF *, void *, const char *module, const char *fmt, va_list ap)
-{
-    char text[512];
-    std::vsnprintf(text, sizeof text, fmt, ap);
-    qDebug() << "TIFF:" << (module ? module : "") << text;
-    return 1;
-}
-
-int ignoreTiffWarning(TIFF *, void *, const char *, const char *, va_list) { return 1; }
 
 // Largest decoded image accepted, and the most a compressed file may expand:
 // a header cannot make the reader allocate more than the file can hold.

@@ -15,17 +15,21 @@ bool isItemSpace(QChar c)
     return u == u' ' || (u >= u'\t' && u <= u'\r');
 }
 
+// Setup files are UTF-8: text with an unpaired surrogate (read, say, from a
+// file that claimed to be UTF-16) has no UTF-8 form and cannot come back.
+bool encodable(const QString &v) { return QString::fromUtf8(v.toUtf8()) == v; }
+
 // A value survives the round trip when it is not empty, holds no double quote
 // and no line break (a setup line is one text line).
 bool writable(const QString &v)
 {
     return !v.isEmpty() && !v.contains(QLatin1Char('"')) && !v.contains(QLatin1Char('\n'))
-        && !v.contains(QLatin1Char('\r'));
+        && !v.contains(QLatin1Char('\r')) && encodable(v);
 }
 
 bool writableKey(const QString &k)
 {
-    if (k.isEmpty() || k.contains(QLatin1Char('"')))
+    if (k.isEmpty() || k.contains(QLatin1Char('"')) || !encodable(k))
         return false;
     for (const QChar c : k)
         if (isItemSpace(c))

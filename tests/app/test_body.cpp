@@ -16,6 +16,7 @@
 #include "select/select_a_img_file.h"
 #include "select/select_data_dir.h"
 #include "select/select_data_files.h"
+#include "tests/ct/phantom_stack.h"
 #include "tests/test_registry.h"
 #include "util/tsan_handoff.h"
 
@@ -42,28 +43,15 @@ namespace {
 // darkening grows with the row, so every slice has a sinogram of its own.
 bool writeScanImage(const QString &path, int w, int h, int k)
 {
-    const QByteArray comment
-        = QStringLiteral("Prop_ImageWidth=%1,Prop_ImageHeight=%2,BytesPerPixel=2,")
-              .arg(w)
-              .arg(h)
-              .toLatin1();
-    QByteArray data(64, '\0');
-    data[0] = 'I';
-    data[1] = 'M';
-    qToLittleEndian<quint16>(quint16(comment.size()), data.data() + 2);
-    data += comment;
-    QByteArray px(qsizetype(w) * h * 2, '\0');
     const double c = w / 2.0 + 0.2 * w * std::cos(k * 0.7);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
+    return phantom::writeItex(
+        path, w, h,
+        [c](int x, int y) {
             const double d = x + 0.5 - c;
             const double p = std::abs(d) < 2 ? 0.1 * (1 + y % 7) * (2 - std::abs(d)) : 0;
-            qToLittleEndian<quint16>(
-                quint16(std::lround(30000 * std::exp(-p))), px.data() + 2 * (y * w + x));
-        }
-    data += px;
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+            return 30000 * std::exp(-p);
+        },
+        2);
 }
 
 QStringList writeScan(const QTemporaryDir &dir, const QString &prefix, int n, int w, int h)

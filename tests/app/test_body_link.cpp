@@ -6,6 +6,7 @@
 #include "display/raw_disp.h"
 #include "select/select_a_file.h"
 #include "select/select_data_dir.h"
+#include "tests/ct/phantom_stack.h"
 #include "tests/test_registry.h"
 #include "xafs/zelkov_link.h"
 
@@ -33,28 +34,15 @@ namespace {
 // An ITEX file of w x h 16-bit pixels with a dark spot that moves with k.
 bool writeImage(const QString &path, int w, int h, int k)
 {
-    const QByteArray comment
-        = QStringLiteral("Prop_ImageWidth=%1,Prop_ImageHeight=%2,BytesPerPixel=2,")
-              .arg(w)
-              .arg(h)
-              .toLatin1();
-    QByteArray data(64, '\0');
-    data[0] = 'I';
-    data[1] = 'M';
-    qToLittleEndian<quint16>(quint16(comment.size()), data.data() + 2);
-    data += comment;
-    QByteArray px(qsizetype(w) * h * 2, '\0');
     const double c = w / 2.0 + 0.2 * w * std::cos(k * 0.7);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
+    return phantom::writeItex(
+        path, w, h,
+        [c](int x, int) {
             const double d = x + 0.5 - c;
             const double p = std::abs(d) < 2 ? 0.3 * (2 - std::abs(d)) : 0;
-            qToLittleEndian<quint16>(
-                quint16(std::lround(30000 * std::exp(-p))), px.data() + 2 * (y * w + x));
-        }
-    data += px;
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+            return 30000 * std::exp(-p);
+        },
+        2);
 }
 
 // A measurement directory in the ASR-standard naming: one set of three

@@ -1,11 +1,11 @@
 #include "image/img_data.h"
+#include "tests/app/headless_run.h"
 #include "tests/test_registry.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,66 +16,9 @@
 #include <memory>
 #include <vector>
 
+using namespace headless;
+
 namespace {
-
-QString program(const char *name) { return QCoreApplication::applicationDirPath() + "/" + name; }
-
-bool writeText(const QString &fname, const QString &text)
-{
-    QFile f(fname);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
-    f.write(text.toUtf8());
-    return true;
-}
-
-struct Run {
-    bool ended = false;
-    int code = -1;
-    QString err;
-};
-
-// Runs the program in dir as a user would on a machine without a display:
-// no DISPLAY and no platform asked for.
-Run runVorlo(const QString &dir, const QStringList &args, int timeoutMs = 120000)
-{
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("DISPLAY");
-    env.remove("WAYLAND_DISPLAY");
-    env.remove("QT_QPA_PLATFORM");
-    p.setProcessEnvironment(env);
-    p.setWorkingDirectory(dir);
-    p.start(program("vorlo2"), args);
-    Run r;
-    r.ended = p.waitForFinished(timeoutMs);
-    if (!r.ended) {
-        p.kill();
-        p.waitForFinished();
-    }
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return r;
-}
-
-// CT data file lines "x z value" after the "#" header lines.
-std::map<std::pair<int, int>, double> readCtData(const QString &fname)
-{
-    std::map<std::pair<int, int>, double> v;
-    QFile f(fname);
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
-        return v;
-    QTextStream in(&f);
-    QString line;
-    while (in.readLineInto(&line)) {
-        if (line.startsWith('#'))
-            continue;
-        const QStringList it = line.split('\t');
-        if (it.size() == 3)
-            v[{ it[0].toInt(), it[1].toInt() }] = it[2].toDouble();
-    }
-    return v;
-}
 
 double meanAround(
     const std::map<std::pair<int, int>, double> &v, int x, int z, int r, double *spread)

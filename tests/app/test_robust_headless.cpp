@@ -3,22 +3,22 @@
 // among the projections, and a batch file with binary junk between its
 // commands. The program logs and refuses each bad item, keeps going, ends
 // normally, and the results of the good projections are complete.
+#include "tests/app/headless_run.h"
 #include "tests/test_registry.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
 
 #include <sys/stat.h>
 
-namespace {
+using namespace headless;
 
-QString program(const char *name) { return QCoreApplication::applicationDirPath() + "/" + name; }
+namespace {
 
 bool writeBytes(const QString &fname, const QByteArray &bytes)
 {
@@ -127,23 +127,11 @@ private slots:
         job += junkLine(5);
         QVERIFY(writeBytes(tmp.filePath("job.bat"), job));
 
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        env.remove("QT_QPA_PLATFORM");
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(tmp.path());
-        p.start(program("vorlo2"), { "-nw", "-e", "-b", "job.bat", "-x" });
-        const bool ended = p.waitForFinished(120000);
-        if (!ended) {
-            p.kill();
-            p.waitForFinished();
-        }
-        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
-        QVERIFY2(ended, "the program did not end (a blocked open or a lost batch)");
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 0);
+        const Run r = runVorlo(tmp.path(), { "-nw", "-e", "-b", "job.bat", "-x" });
+        const QString &err = r.err;
+        QVERIFY2(r.ended, "the program did not end (a blocked open or a lost batch)");
+        QVERIFY(r.normalExit);
+        QCOMPARE(r.code, 0);
 
         // The folder and the pipe need no line: a file list may leave them out.
         for (const char *name : { "1_cut_pixels", "2_cut_header", "3_huge", "4_zero", "5_empty",

@@ -1,10 +1,10 @@
+#include "tests/app/headless_run.h"
 #include "tests/test_registry.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,37 +13,9 @@
 #include <cmath>
 #include <map>
 
+using namespace headless;
+
 namespace {
-
-QString program(const char *name) { return QCoreApplication::applicationDirPath() + "/" + name; }
-
-bool writeText(const QString &fname, const QString &text)
-{
-    QFile f(fname);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
-    f.write(text.toUtf8());
-    return true;
-}
-
-// CT data file lines "x z value" after the "#" header lines, [x][z].
-std::map<std::pair<int, int>, double> readCtData(const QString &fname)
-{
-    std::map<std::pair<int, int>, double> v;
-    QFile f(fname);
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
-        return v;
-    QTextStream in(&f);
-    QString line;
-    while (in.readLineInto(&line)) {
-        if (line.startsWith('#'))
-            continue;
-        const QStringList it = line.split('\t');
-        if (it.size() == 3)
-            v[{ it[0].toInt(), it[1].toInt() }] = it[2].toDouble();
-    }
-    return v;
-}
 
 double meanAround(const std::map<std::pair<int, int>, double> &v, int x, int z, int r)
 {
@@ -119,23 +91,11 @@ private slots:
                 .arg(from)
                 .arg(to)));
 
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        env.remove("QT_QPA_PLATFORM");
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(tmp.path());
-        p.start(program("vorlo2"), { "-nw", "-e", "-b", "xafs.bat", "-x" });
-        const bool ended = p.waitForFinished(180000);
-        if (!ended) {
-            p.kill();
-            p.waitForFinished();
-        }
-        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
-        QVERIFY2(ended, qPrintable(err.right(3000)));
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 0);
+        const Run r = runVorlo(tmp.path(), { "-nw", "-e", "-b", "xafs.bat", "-x" }, 180000);
+        const QString &err = r.err;
+        QVERIFY2(r.ended, qPrintable(err.right(3000)));
+        QVERIFY(r.normalExit);
+        QCOMPARE(r.code, 0);
         QVERIFY2(err.contains("vorlo2: batch done in "), qPrintable(err.right(3000)));
 
         // Every energy's slices saved as data and image, the energy tag and

@@ -9,30 +9,39 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <QtEndian>
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
 
 namespace phantom {
 
-// An ITEX file of w x h unsigned 32-bit pixels, value f(x, y) rounded.
-inline bool writeItex(const QString &path, int w, int h, const std::function<double(int, int)> &f)
+// An ITEX file of w x h unsigned pixels of 4 (or 2) bytes, value f(x, y)
+// rounded.
+inline bool writeItex(const QString &path, int w, int h, const std::function<double(int, int)> &f,
+    int bytesPerPixel = 4)
 {
+    const int bpp = bytesPerPixel == 2 ? 2 : 4;
     const QByteArray comment
-        = QStringLiteral("Prop_ImageWidth=%1,Prop_ImageHeight=%2,BytesPerPixel=4,")
+        = QStringLiteral("Prop_ImageWidth=%1,Prop_ImageHeight=%2,BytesPerPixel=%3,")
               .arg(w)
               .arg(h)
+              .arg(bpp)
               .toLatin1();
     QByteArray data(64, '\0');
     data[0] = 'I';
     data[1] = 'M';
     qToLittleEndian<quint16>(quint16(comment.size()), data.data() + 2);
     data += comment;
-    QByteArray px(w * h * 4, '\0');
+    QByteArray px(qsizetype(w) * h * bpp, '\0');
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            const double v = std::round(f(x, y));
-            qToLittleEndian<quint32>(quint32(v < 0 ? 0 : v), px.data() + 4 * (y * w + x));
+            const double v = std::max(0.0, std::round(f(x, y)));
+            char *at = px.data() + qsizetype(bpp) * (qsizetype(y) * w + x);
+            if (bpp == 2)
+                qToLittleEndian<quint16>(quint16(v), at);
+            else
+                qToLittleEndian<quint32>(quint32(v), at);
         }
     data += px;
     QFile file(path);

@@ -89,23 +89,31 @@ void CtCalc::stopCt() { endCt(); }
 
 void CtCalc::startCt()
 {
-    if (!sinogram)
-        return;
     startT = QDateTime::currentDateTime();
     ui->StartT->setText(startT.toString(timeFormat));
-
-    sinogram->genSinogram();
-    const HSgm *h = sinogram->hSgm();
-    if (!h->built())
+    const int slice = runParams ? runParams->currentSlice : 0;
+    if (!sinogram) {
+        failStart(slice, QStringLiteral("no sinogram panel"));
         return;
+    }
+    // A refused build leaves the panel's earlier sinogram in place: that one
+    // must not be reconstructed as this slice.
+    const bool built = sinogram->genSinogram();
+    const HSgm *h = sinogram->hSgm();
+    if (!built || !h->built()) {
+        failStart(slice, QStringLiteral("no sinogram"));
+        return;
+    }
     const int n = BpKernel::gridSizeFor(h->width);
     const int m = h->rows;
     if (n < 2) {
-        qDebug() << "No projection samples to reconstruct : width" << h->width;
+        failStart(h->slice, QStringLiteral("the sinogram is %1 pixel wide").arg(h->width));
         return;
     }
-    if (!bp.ensurePrepared(n, m))
+    if (!bp.ensurePrepared(n, m)) {
+        failStart(h->slice, QStringLiteral("no memory for a %1 x %1 grid").arg(n));
         return;
+    }
     // Own copy of the attenuation rows: the panel may rebuild its sinogram
     // (another slice or centre) while a one-by-one run is going on.
     const std::size_t count = std::size_t(h->width) * std::size_t(m);
@@ -140,6 +148,14 @@ void CtCalc::startCt()
     }
 }
 
+void CtCalc::failStart(int slice, const QString &why)
+{
+    qDebug().noquote()
+        << QString("Slice %1 not reconstructed : %2").arg(QString::asprintf("%05d", slice), why);
+    emit sliceFailed(slice, why);
+    endCt();
+}
+
 void CtCalc::backProjectRow(int i)
 {
     const QRectF r = calcRegion();
@@ -148,8 +164,10 @@ void CtCalc::backProjectRow(int i)
 
 void CtCalc::calcAll()
 {
-    if (!bp.preparedFor(BpKernel::gridSizeFor(sgmWidth), sgmRows))
+    if (!bp.preparedFor(BpKernel::gridSizeFor(sgmWidth), sgmRows)) {
+        failStart(sgmSlice, QStringLiteral("the kernel was prepared for other sizes"));
         return;
+    }
     for (int i = 0; i < sgmRows; ++i)
         bp.transformRow(i, sgm.data() + std::size_t(i) * sgmWidth);
     for (int i = 0; i < sgmRows; ++i)

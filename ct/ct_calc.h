@@ -58,7 +58,11 @@ public:
 signals:
     void askToStartCalc();
     void startCalcAll();
+    // Ends every start, also one that could not reconstruct anything.
     void calcFinished();
+    // The slice could not be reconstructed (logged with the reason); the
+    // calcFinished() of that start follows.
+    void sliceFailed(int slice, QString why);
     void startCalcOneByOne();
     void finishedCalcOne();
     void dRUpdated(double rx0, double rz0, double rx1, double rz1);
@@ -89,6 +93,8 @@ private:
     void backProjectRow(int i);
     void drawRegion(QPainter *p);
     void stopProgressThread();
+    // Logs the reason, announces it and ends the start at once.
+    void failStart(int slice, const QString &why);
 
     std::unique_ptr<Ui::CtCalc> ui;
     const CtRunParams *runParams = nullptr;

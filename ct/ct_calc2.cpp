@@ -71,7 +71,7 @@ void CtCalc2::startCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice, bool 
     genAndDispImage = genAndDisp;
     workSlice = slice;
     beginingCt();
-    reconstructSlice(rotAxIsV, cor, slice);
+    reportFailure(slice, reconstructSlice(rotAxIsV, cor, slice));
     endingCt();
 }
 
@@ -87,21 +87,34 @@ void CtCalc2::startTryCt(CtCalc2 *ctc2, bool rotAxIsV, double cor, int slice)
     workSlice = slice;
     tryJob = true;
     beginingCt();
-    reconstructSlice(rotAxIsV, cor, slice);
+    reportFailure(slice, reconstructSlice(rotAxIsV, cor, slice));
     tryJob = false;
     endingCt();
 }
 
-void CtCalc2::reconstructSlice(bool rotAxIsV, double cor, int slice)
+void CtCalc2::reportFailure(int slice, const QString &why)
 {
+    if (why.isEmpty())
+        return;
+    qDebug().noquote()
+        << QString("Slice %1 not reconstructed : %2").arg(savingSliceLabel(slice), why);
+    emit sliceFailed(slice, why);
+}
+
+QString CtCalc2::reconstructSlice(bool rotAxIsV, double cor, int slice)
+{
+    if (!imgDatas)
+        return QStringLiteral("no image stack");
     // The holder is rebuilt only when the build succeeds, so the return value
     // (not the holder's state) tells whether this slice has a sinogram.
-    if (!imgDatas || !genSinogram0(&hSgm, imgDatas, rotAxIsV, cor, slice))
-        return;
+    if (!genSinogram0(&hSgm, imgDatas, rotAxIsV, cor, slice))
+        return QStringLiteral("no sinogram for the centre %1").arg(cor);
     const int n = BpKernel::gridSizeFor(hSgm.width);
     const int m = hSgm.rows;
     if (n < 2 || m < 1)
-        return;
+        return QStringLiteral("the sinogram of the centre %1 is %2 pixel wide")
+            .arg(cor)
+            .arg(hSgm.width);
     if (!crSet) {
         // First slice without a region: the whole grid, and the panel learns it.
         crx0 = 0;
@@ -116,7 +129,7 @@ void CtCalc2::reconstructSlice(bool rotAxIsV, double cor, int slice)
     if (!kernel.reconstruct(
             hSgm.sgm.get(), hSgm.width, m, crx0, crz0, crx1, crz1, runParams.angleOffset)) {
         resultPresent = false;
-        return;
+        return QStringLiteral("the back-projection failed");
     }
     gridN = n;
     projM = m;
@@ -127,7 +140,7 @@ void CtCalc2::reconstructSlice(bool rotAxIsV, double cor, int slice)
         genResImage();
     if (tryJob) {
         saveTryTiff(cor);
-        return;
+        return QString();
     }
     if (saveImageF)
         saveImage();
@@ -135,6 +148,7 @@ void CtCalc2::reconstructSlice(bool rotAxIsV, double cor, int slice)
         saveData();
     if (saveTiffF)
         saveTiff();
+    return QString();
 }
 
 void CtCalc2::genResImage()

@@ -54,6 +54,9 @@ public:
 
 signals:
     void calcFinished();
+    // The slice could not be reconstructed (logged with the reason); emitted
+    // before the calcFinished() of that slice, which follows all the same.
+    void sliceFailed(int slice, QString why);
     void saveDataWDiscard(SavingData *data);
     void saveImgWDiscard(SavingImg *img);
     void saveTiffWDiscard(SavingTiff *tiff);
@@ -108,7 +111,11 @@ protected:
 private:
     // Re-posts a call to the calculator's thread; true when it did.
     template <class F> bool postIfForeign(F &&f);
-    void reconstructSlice(bool rotAxIsV, double cor, int slice);
+    // Reconstructs and saves one slice; the reason when nothing could be
+    // reconstructed, empty on success.
+    QString reconstructSlice(bool rotAxIsV, double cor, int slice);
+    // Logs and announces a slice that could not be reconstructed.
+    void reportFailure(int slice, const QString &why);
     void saveTryTiff(double cor);
     // The whole grid as a TIFF record for the saver, nameSuffix after the slice.
     void emitTiffRecord(const QString &nameSuffix);

@@ -20,6 +20,10 @@ public:
     // path/slice ("of Slice"); empty with sub folders but neither kind chosen.
     QStringList targetFolders(const QString &path, const QString &tag, const QString &slice) const;
 
+signals:
+    // A record's file could not be written whole (logged with its path).
+    void saveFailed(const QString &path, const QString &slice);
+
 public slots:
     // The WDiscard variants save and then delete the record; the plain ones
     // leave it to the caller.

@@ -186,6 +186,7 @@ QByteArray runRecordText(const RunRecordFacts &f, const RunRecordPlace &place)
     put(out, "program", QStringLiteral("Vorlo2 ") + oneLine(f.version));
     put(out, "status", f.stopped ? QStringLiteral("stopped") : QStringLiteral("finished"));
     put(out, "slices done", QStringLiteral("%1 of %2").arg(f.slicesDone).arg(planned));
+    put(out, "slices failed", QString::number(f.failed.size()));
     put(out, "saved kinds", place.kinds.join(QLatin1Char(' ')));
     put(out, "save name", oneLine(place.name));
     put(out, "save tag", oneLine(place.tag));
@@ -244,6 +245,8 @@ QByteArray runRecordText(const RunRecordFacts &f, const RunRecordPlace &place)
 
     for (const RunRecordSlice &s : f.slices)
         out += QStringLiteral("slice %1 centre %2\n").arg(savingSliceLabel(s.slice), num(s.cor));
+    for (const RunRecordFailure &x : f.failed)
+        out += QStringLiteral("failed %1 : %2\n").arg(savingSliceLabel(x.slice), oneLine(x.why));
     return out.toUtf8();
 }
 

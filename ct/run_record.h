@@ -7,7 +7,8 @@
 // Lines are "key : value" with the keys padded to one column, so that a person
 // reads them as a table and a script splits each line at its first " : ". The
 // slices follow as "slice 00032 centre 512.25" lines (slice label as in the
-// saved file names). Decimals are written in the shortest form that reads back
+// saved file names), then one "failed 00033 : reason" line per slice that was
+// not computed or not saved whole. Decimals are written in the shortest form that reads back
 // to the same double, so 512.3 stays "512.3" and nothing is rounded away.
 //
 // GUI-free: the main window collects the facts, this file makes and writes
@@ -41,6 +42,12 @@ struct RunRecordSlice {
     double cor = 0.0; // centre of rotation handed to the calculator, detector pixels
 };
 
+// A slice of the run that yielded no file, or not every file it should have.
+struct RunRecordFailure {
+    int slice = 0;
+    QString why;
+};
+
 // A calculation region in grid pixels, as (x0, z0)-(x1, z1).
 struct RunRecordRegion {
     bool set = false; // false: the calculator uses its whole N x N grid
@@ -59,7 +66,8 @@ struct RunRecordFacts {
     // Every slice handed out, in that order. After a stop the ones still being
     // computed finish and are saved all the same, so they are listed too.
     QVector<RunRecordSlice> slices;
-    int slicesDone = 0; // slices whose calculation had ended when the run ended
+    int slicesDone = 0; // slices computed and saved whole when the run ended
+    QVector<RunRecordFailure> failed; // slices not computed or not saved, in the order met
     bool stopped = false; // stopped by hand before the range was exhausted
     int threadsUsed = 0; // calculators that took part
     QVector<RunRecordRegion> regions; // one per calculator that took part

@@ -66,24 +66,24 @@ void Sinogram::corEditingFinished()
         procCtrl->setCor(ProcCtrl::parseDouble(ui->Cor->text()));
 }
 
-void Sinogram::genSinogram0(HSgm *hSgm, bool rotAxIsV, double cor, int slice)
+bool Sinogram::genSinogram0(HSgm *hSgm, bool rotAxIsV, double cor, int slice)
 {
     if (!hSgm)
-        return;
+        return false;
     if (!stack) {
         qDebug() << "No image stack to build a sinogram from";
-        return;
+        return false;
     }
     // The builder checks the centre against the detector and the slice against
     // the image lines, and leaves the holder alone when it refuses.
-    ::genSinogram0(hSgm, stack, rotAxIsV, cor, slice);
+    return ::genSinogram0(hSgm, stack, rotAxIsV, cor, slice);
 }
 
-void Sinogram::genSinogram()
+bool Sinogram::genSinogram()
 {
     if (!procCtrl)
-        return;
-    genSinogram0(&sgm, procCtrl->rotAxIsV(), procCtrl->cor(), procCtrl->sliceNo());
+        return false;
+    return genSinogram0(&sgm, procCtrl->rotAxIsV(), procCtrl->cor(), procCtrl->sliceNo());
 }
 
 QImage Sinogram::fullTurnImage(const HSgm &h, const LevelMap &map)

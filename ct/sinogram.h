@@ -62,8 +62,8 @@ private slots:
 public slots:
     // Builds a sinogram into the given holder from the panel's stack; the
     // holder is left as it was when no sinogram can be built.
-    void genSinogram0(HSgm *hSgm, bool rotAxIsV, double cor, int slice);
-    void genSinogram();
+    bool genSinogram0(HSgm *hSgm, bool rotAxIsV, double cor, int slice);
+    bool genSinogram();
     void genImage();
     void genSgmImage();
     void genFouSImage();

@@ -118,6 +118,7 @@ signals:
     void region(double x0, double z0, double x1, double z1);
     void shown(QImage img);
     void value(double v);
+    void failed(int slice, QString why);
 };
 
 // Runs one slice on a worker and waits for its report.
@@ -285,21 +286,39 @@ void TestCtCalc2::unbuildableSliceStillReportsFinished()
     Relay relay;
     connect(w.calc, &CtCalc2::saveDataWDiscard, &relay, &Relay::record, Qt::QueuedConnection);
     QSignalSpy records(&relay, &Relay::record);
-    // Centre outside the detector: no sinogram, silently.
+    // Each slice that yields nothing is logged with its slice and reason and
+    // announced (before the end of the slice, which follows all the same).
+    connect(w.calc, &CtCalc2::sliceFailed, &relay, &Relay::failed, Qt::QueuedConnection);
+    QSignalSpy failed(&relay, &Relay::failed);
+    // Centre outside the detector: no sinogram.
+    QTest::ignoreMessage(
+        QtDebugMsg, "Slice 00000 not reconstructed : no sinogram for the centre 0.5");
     QVERIFY(runSlice(w, 0.5, 0));
+    QTest::ignoreMessage(
+        QtDebugMsg, "Slice 00000 not reconstructed : no sinogram for the centre 64.5");
     QVERIFY(runSlice(w, 64.5, 0));
     // A slice beyond the image lines is refused by the sinogram builder.
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(".*"));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Slice .* not reconstructed"));
     QVERIFY(runSlice(w, Cor, H + 3));
+    // A centre 1.5 pixels from the edge: a sinogram 1 pixel wide.
+    QTest::ignoreMessage(QtDebugMsg,
+        "Slice 00002 not reconstructed : the sinogram of the centre 1.5 is 1 pixel wide");
+    QVERIFY(runSlice(w, 1.5, 2));
     QVERIFY(!w.calc->hasResult());
     QCOMPARE(records.count(), 0);
     QVERIFY(!w.calc->isBusy());
+    QCOMPARE(failed.count(), 4);
+    QCOMPARE(failed.at(3).at(0).toInt(), 2);
 
     // A good slice after them, then a bad one: the good result stays as it was.
     QVERIFY(runSlice(w, Cor, 1));
     QCOMPARE(records.count(), 1);
+    QCOMPARE(failed.count(), 4);
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Slice 00003 not reconstructed"));
     QVERIFY(runSlice(w, 0.5, 3));
     QCOMPARE(records.count(), 1);
+    QCOMPARE(failed.count(), 5);
     QCOMPARE(w.calc->resultSlice(), 1);
     for (QVariantList args : records)
         delete args.at(0).value<SavingData *>();

@@ -22,11 +22,13 @@ struct Parsed {
     QStringList keys; // in file order
     QVector<RunRecordSlice> slices;
     QStringList sliceLabels;
+    QStringList failed; // "<label> : <reason>" of the failed lines
     bool ok = true; // every line was understood
 };
 
-// Reads a record as a script would: "key : value" lines and
-// "slice <label> centre <value>" lines.
+// Reads a record as a script would: "key : value" lines,
+// "slice <label> centre <value>" lines and, last, "failed <label> : <reason>"
+// lines.
 Parsed parse(const QByteArray &text)
 {
     Parsed p;
@@ -40,8 +42,15 @@ Parsed parse(const QByteArray &text)
             p.header = l;
             continue;
         }
+        static const QRegularExpression failedLine(QStringLiteral("^failed (\\d{5,} : .*)$"));
+        const auto f = failedLine.match(l);
+        if (f.hasMatch()) {
+            p.failed << f.captured(1);
+            continue;
+        }
         const auto m = sliceLine.match(l);
         if (m.hasMatch()) {
+            p.ok = p.ok && p.failed.isEmpty(); // the failed lines come last
             bool good = false;
             const double cor = m.captured(2).toDouble(&good);
             p.ok = p.ok && good;
@@ -184,6 +193,7 @@ private slots:
                                     "program            : Vorlo2 0.1.0\n"
                                     "status             : finished\n"
                                     "slices done        : 3 of 3\n"
+                                    "slices failed      : 0\n"
                                     "saved kinds        : image data\n"
                                     "save name          : res\n"
                                     "save tag           : \n"
@@ -213,6 +223,28 @@ private slots:
                                     "slice 00090 centre 63.7\n";
         QCOMPARE(text, expected);
         QVERIFY(parse(text).ok);
+    }
+
+    // Slices that yielded no file, or not every file, are listed with their
+    // reasons after the slices, on one line each, and counted.
+    void failedSlicesAreListed()
+    {
+        CtRunParams p = rangeParams(0, 3, 1, 2);
+        RunRecordFacts f = baseFacts(p);
+        for (int s = 0; s < 4; ++s)
+            f.slices.push_back({ s, p.cor });
+        f.failed.push_back({ 1, "no sinogram for the centre 99" });
+        f.failed.push_back({ 3, "not saved : /out/a\nb.dat" });
+        f.slicesDone = 2;
+        const Parsed r = parse(runRecordText(f, dataPlace));
+        QVERIFY(r.ok);
+        QCOMPARE(r.values["status"], QString("finished"));
+        QCOMPARE(r.values["slices done"], QString("2 of 4"));
+        QCOMPARE(r.values["slices failed"], QString("2"));
+        QCOMPARE(r.slices.size(), 4);
+        QCOMPARE(r.failed.size(), 2);
+        QCOMPARE(r.failed[0], QString("00001 : no sinogram for the centre 99"));
+        QVERIFY(r.failed[1].startsWith("00003 : not saved : /out/a"));
     }
 
     void stoppedRunSaysHowFarItGot()

@@ -100,6 +100,26 @@ bool ZelkovLink::holdsLineBreak(const QString &s)
     return s.contains(QLatin1Char('\n')) || s.contains(QLatin1Char('\r'));
 }
 
+bool ZelkovLink::sendablePath(const QString &path)
+{
+    // A line break in a path would smuggle a second command onto the wire.
+    if (holdsLineBreak(path)) {
+        qDebug() << "Line break in a path, not sent to Zelkov : " << path;
+        return false;
+    }
+    // Lines go out as Latin-1: any other character would arrive as "?" and
+    // name another path, or none.
+    for (const QChar c : path) {
+        if (c.unicode() > 0xff) {
+            qDebug().noquote() << QString(
+                "Path not expressible in Latin-1, not sent to Zelkov : \"%1\"")
+                                      .arg(path);
+            return false;
+        }
+    }
+    return true;
+}
+
 bool ZelkovLink::beginRequest()
 {
     if (isBusy) {
@@ -113,11 +133,8 @@ bool ZelkovLink::beginRequest()
 
 void ZelkovLink::loadFilesOfPattern(QString path)
 {
-    // A line break in a path would smuggle a second command onto the wire.
-    if (holdsLineBreak(path)) {
-        qDebug() << "Line break in a path, not sent to Zelkov : " << path;
+    if (!sendablePath(path))
         return;
-    }
     if (!beginRequest())
         return;
     send(QStringLiteral("%1 new %2 *.dat\n").arg(QLatin1String("LOAD_I1_FILES_OF_PATTERN"), path));
@@ -126,10 +143,8 @@ void ZelkovLink::loadFilesOfPattern(QString path)
 void ZelkovLink::loadFiles(QStringList fileList)
 {
     for (const QString &f : fileList) {
-        if (holdsLineBreak(f)) {
-            qDebug() << "Line break in a path, not sent to Zelkov : " << f;
+        if (!sendablePath(f))
             return;
-        }
     }
     if (fileList.isEmpty()) {
         statChanged();

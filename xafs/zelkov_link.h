@@ -50,6 +50,9 @@ private slots:
 private:
     bool beginRequest();
     static bool holdsLineBreak(const QString &s);
+    // A path that the line encoding carries as it is, on one line; logged
+    // (naming it) when not.
+    static bool sendablePath(const QString &path);
 
     QString lastFinishedCmd;
     bool isBusy = false;

@@ -34,15 +34,18 @@
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QPainter>
+#include <QPointer>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSet>
 #include <QThread>
 #include <QTime>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -174,18 +177,26 @@ Body::Body(int calculators, QWidget *parent)
     connect(ui->CalcCT, &QPushButton::clicked, this, &Body::toggleCalcCt);
     connect(ctCalc_, &CtCalc::askToStartCalc, this, &Body::toggleCalcCt);
     connect(ctCalc_, &CtCalc::calcFinished, this, &Body::ctCalcFinished);
+    connect(ctCalc_, &CtCalc::sliceFailed, this, &Body::sliceFailed);
 
     xafsThread = new QThread;
     xafsBatch_->moveToThread(xafsThread);
     xafsThread->start(QThread::InheritPriority);
     releaseAtThreadEnd(xafsThread);
-    connect(ui->SeqCalc, &QPushButton::clicked, xafsBatch_, &XafsBatch::start);
+    connect(ui->SeqCalc, &QPushButton::clicked, this, &Body::seqCalcPressed);
     connect(ui->SelDDir, &SelectDataDir::noMoreSets, xafsBatch_, &XafsBatch::noMoreSets);
     connect(xafsBatch_, &XafsBatch::starting, this, &Body::startingSeqCalc);
     connect(xafsBatch_, &XafsBatch::finished, this, &Body::finishedSeqCalc);
     connect(xafsBatch_, &XafsBatch::setFirstImageSet, this, &Body::setFirstImageSet);
     connect(xafsBatch_, &XafsBatch::setNextImageSet, this, &Body::setNextImageSet);
-    connect(xafsBatch_, &XafsBatch::execCalculation, this, &Body::startCalcCt);
+    connect(xafsBatch_, &XafsBatch::execCalculation, this, [this] {
+        if (calcRunning) {
+            qDebug() << "A calculation is already running";
+            return;
+        }
+        calcByCommand = true;
+        startCalcCt();
+    });
     connect(xafsBatch_, &XafsBatch::stage, this, &Body::noticedStage);
     connect(this, &Body::finishedLoadingCTFiles, xafsBatch_, &XafsBatch::loadedDataSet);
     connect(this, &Body::calcFinished, xafsBatch_, &XafsBatch::calcFinished);
@@ -273,8 +284,9 @@ Body::Body(int calculators, QWidget *parent)
 
     // 10. The configuration lines, as commands.
     commandTable = std::make_unique<CommandTable>(*this);
+    // Nobody waits for them: their ends answer no batch command.
     for (const QString &line : ConfigStore::global().lines())
-        commandTable->exec(BatchCmd(line));
+        commandTable->execUnanswered(BatchCmd(line));
 
     // 11. The analyser link.
     setupZelkovLink();
@@ -302,6 +314,10 @@ void Body::fitControlPane()
 Body::~Body()
 {
     shutDownThreads();
+    // The saver has written all it was given: records still waiting are
+    // written now, with the failures reported so far.
+    while (!pendingRecords.empty())
+        writePendingRecord();
     commandTable.reset();
 }
 
@@ -321,6 +337,8 @@ void Body::buildParallelCalculators(int n)
     dataSaver_->moveToThread(saverThread);
     saverThread->start(QThread::InheritPriority);
     releaseAtThreadEnd(saverThread);
+    connect(dataSaver_, &DataSaver::saveFailed, this, &Body::saveFailed);
+    connect(this, &Body::saveLayoutChanged, dataSaver_, &DataSaver::setSubFolders);
 
     rangeDispatch->setCalculatorCount(n);
     for (int i = 0; i < n; ++i) {
@@ -346,6 +364,7 @@ void Body::buildParallelCalculators(int n)
             qOverload<CtCalc2 *, bool, double, int>(&CtCalc2::startCt));
         connect(this, &Body::startTryCt, calc, &CtCalc2::startTryCt);
         connect(calc, &CtCalc2::calcFinished, this, [this, i] { parallelCalcFinished(i); });
+        connect(calc, &CtCalc2::sliceFailed, this, &Body::sliceFailed);
         connect(calc, &CtCalc2::saveDataWDiscard, dataSaver_, &DataSaver::saveDataWDiscard);
         connect(calc, &CtCalc2::saveImgWDiscard, dataSaver_, &DataSaver::saveImgWDiscard);
         connect(calc, &CtCalc2::saveTiffWDiscard, dataSaver_, &DataSaver::saveTiffWDiscard);
@@ -441,8 +460,98 @@ void Body::batchExCmd(BatchCmd cmd)
 
 void Body::startBatchCalc()
 {
+    if (calcRunning) {
+        // Not the batch's own calculation: its end must not answer this line.
+        qDebug() << "A calculation is already running : calc_exec ends at once";
+        if (batch_)
+            batch_->setOk(false);
+        emit batchCalcFinished();
+        return;
+    }
+    calcByCommand = true;
     batchCalcRunning = true;
     emit batchCalcStart();
+}
+
+void Body::startCommandCalc()
+{
+    if (calcRunning) {
+        qDebug() << "A calculation is already running";
+        return;
+    }
+    calcByCommand = true;
+    startCalcCt();
+}
+
+void Body::noteRefusedInput(const QString &what, bool clearOk)
+{
+    ++refusedInputCount;
+    qDebug().noquote() << QString("Input file refused : %1").arg(what);
+    if (clearOk && batch_)
+        batch_->setOk(false);
+}
+
+bool Body::loadI0ByCommand(const QString &fname, bool clearOk)
+{
+    return loadImageByCommand(true, fname, clearOk);
+}
+
+bool Body::loadBgByCommand(const QString &fname, bool clearOk)
+{
+    return loadImageByCommand(false, fname, clearOk);
+}
+
+bool Body::loadImageByCommand(bool i0, const QString &fname, bool clearOk)
+{
+    if (!calculatorsIdle()) {
+        // Judged when it is read, after the calculation.
+        if (i0) {
+            i0DeferredByCommand = true;
+            selectI0Image(fname);
+        } else {
+            bgDeferredByCommand = true;
+            selectBgImage(fname);
+        }
+        return true;
+    }
+    SelectAImgFile *sel = i0 ? ui->I0ImgSel : ui->BGImgSel;
+    // A read image replaces the one held; a refused file keeps it.
+    const ImgData *before = sel->image();
+    sel->fileSelected0(fname);
+    if (sel->image() && sel->image() != before)
+        return true;
+    noteRefusedInput(QString("%1 image \"%2\"").arg(i0 ? "I0" : "BG", fname), clearOk);
+    return false;
+}
+
+void Body::sliceFailed(int slice, QString why)
+{
+    ++failedResultCount;
+    ++runFailures;
+    if (runRecord)
+        runRecord->failed.push_back({ slice, why });
+}
+
+void Body::saveFailed(QString path, QString slice)
+{
+    ++failedResultCount;
+    // Files of an ended run are all written (or failed) before its record.
+    RunRecordFacts *r = pendingRecords.empty() ? runRecord.get() : pendingRecords.front().get();
+    if (!r)
+        return;
+    bool ok = false;
+    const int n = slice.toInt(&ok);
+    r->failed.push_back({ ok ? n : -1, QString("not saved : %1").arg(path) });
+}
+
+void Body::seqCalcPressed()
+{
+    if (!walkShown && (calcRunning || isLoading() || calcStartPending)) {
+        // Its first set would take the end of this work for its own.
+        qDebug() << "Seq. Calc. refused : a calculation is running or images are loading";
+        return;
+    }
+    QMetaObject::invokeMethod(xafsBatch_, &XafsBatch::start, Qt::QueuedConnection);
 }
 
 void Body::startBatchTryCor(double from, double to, double step)
@@ -453,9 +562,11 @@ void Body::startBatchTryCor(double from, double to, double step)
         qDebug() << "Try CoR refused : a calculation is already running";
     } else {
         batchCalcRunning = true;
+        calcByCommand = true;
         if (startTryCor(from, to, step))
             return;
         batchCalcRunning = false;
+        calcByCommand = false;
     }
     if (batch_)
         batch_->setOk(false);
@@ -540,7 +651,14 @@ bool Body::loadSetup(const QString &fname)
 
 void Body::dataFilesSelected(QStringList files, bool clear)
 {
+    const int request = imagesRequest;
+    const QString what = imagesWhat;
+    imagesRequest = 0;
     if (!calculatorsIdle()) {
+        if (request != 0 || clear || !filesDeferred) {
+            deferredRequest = request;
+            deferredWhat = what;
+        }
         // The calculators may still read the stack: the choice waits.
         if (clear || !filesDeferred) {
             deferredFiles = files;
@@ -559,6 +677,9 @@ void Body::dataFilesSelected(QStringList files, bool clear)
         rawDisp_->dispA()->update();
     }
     pendingFiles = files;
+    chainRequest = request;
+    chainWhat = what;
+    chainAccepted = 0;
     ++loadChains;
     emit askLoadNextDataFile();
 }
@@ -570,14 +691,20 @@ void Body::loadNextDataFile()
         return;
     }
     const QString name = pendingFiles.takeFirst();
-    if (imgDatas_->add(name))
+    if (imgDatas_->add(name)) {
         ui->CTFiles->addFileName(name);
+        ++chainAccepted;
+    }
     emit askLoadNextDataFile();
 }
 
 void Body::finishedLoadDataFiles()
 {
     loadChains = std::max(0, loadChains - 1);
+    if (chainRequest != 0 && chainAccepted == 0)
+        noteRefusedInput(
+            QString("no image read for images_load %1").arg(chainWhat), chainRequest == 2);
+    chainRequest = 0;
     const bool keep = ui->CTFiles->keepConditions();
     const QSize size = imgDatas_->size();
     const int w = size.width();
@@ -698,6 +825,7 @@ void Body::toggleCalcCt()
     if (isLoading()) {
         // Pressing again while the stack loads withdraws the request.
         calcStartPending = !calcStartPending;
+        calcByCommand = false;
         qDebug() << (calcStartPending ? "Calculation starts when loading has ended"
                                       : "Waiting calculation withdrawn");
         // A batch waiting for the withdrawn calculation goes on.
@@ -709,10 +837,12 @@ void Body::toggleCalcCt()
     }
     if (imgDatas_->isEmpty())
         return;
-    if (calcRunning)
+    if (calcRunning) {
         stopCalcCt();
-    else
+    } else {
+        calcByCommand = false; // by hand
         startCalcCt();
+    }
 }
 
 void Body::startCalcCt()
@@ -730,11 +860,11 @@ void Body::startCalcCt()
     }
     markCalcStarted();
     if (ui->AutoSaveImage->isChecked())
-        QDir().mkpath(ui->SelectImageSaveDir->path());
+        QDir().mkpath(savePath(ui->SelectImageSaveDir->path()));
     if (ui->AutoSaveData->isChecked())
-        QDir().mkpath(ui->SelectDataSaveDir->path());
+        QDir().mkpath(savePath(ui->SelectDataSaveDir->path()));
     if (ui->AutoSaveTiff->isChecked())
-        QDir().mkpath(ui->SelectTiffSaveDir->path());
+        QDir().mkpath(savePath(ui->SelectTiffSaveDir->path()));
     ui->procCtrl->fillRunParams(runParams, ui->SelectCt1->isChecked(), ui->SelectCt2->isChecked());
     runParams.upperLimit = fieldValue(ui->DataUpperLimit);
     runParams.lowerLimit = fieldValue(ui->DataLowerLimit);
@@ -757,6 +887,7 @@ void Body::startCalcCt()
 void Body::markCalcStarted()
 {
     calcRunning = true;
+    runFailures = 0;
     startTime = QDateTime::currentDateTime();
     ui->CalcStartT->setText(startTime.toString(wholeTimeFormat));
     ui->CalcEndT->clear();
@@ -782,8 +913,12 @@ void Body::stopCalcCt()
     ui->CalcCT->setStyleSheet(idleStyle);
     if (rangeTotal == 0) // a single slice: done or stopped, nothing is left
         ui->CalcProgress->setValue(ui->CalcProgress->maximum());
+    calcByCommand = false;
     if (batchCalcRunning) {
         batchCalcRunning = false;
+        // A slice that could not be reconstructed lets ":ifng" react.
+        if (runFailures > 0 && batch_)
+            batch_->setOk(false);
         emit batchCalcFinished();
     }
     emit calcFinished();
@@ -815,28 +950,31 @@ void Body::setupSaveConds()
     const SelectAFile *ds = ui->SelectDataSaveDir;
     const bool tif = ui->AutoSaveTiff->isChecked();
     const SelectAFile *ts = ui->SelectTiffSaveDir;
-    ctCalc_->setSaveImage(img, is->path(), is->name(), is->addTag());
-    ctCalc_->setSaveData(dat, ds->path(), ds->name(), ds->addTag());
+    const QString ip = savePath(is->path());
+    const QString dp = savePath(ds->path());
+    const QString tp = savePath(ts->path());
+    ctCalc_->setSaveImage(img, ip, is->name(), is->addTag());
+    ctCalc_->setSaveData(dat, dp, ds->name(), ds->addTag());
     for (CtCalc2 *c : qAsConst(ctCalc2s_)) {
         c->setRunParams(runParams);
-        c->setSaveImage(img, is->path(), is->name(), is->addTag());
-        c->setSaveData(dat, ds->path(), ds->name(), ds->addTag());
-        c->setSaveTiff(tif, ts->path(), ts->name(), ts->addTag());
+        c->setSaveImage(img, ip, is->name(), is->addTag());
+        c->setSaveData(dat, dp, ds->name(), ds->addTag());
+        c->setSaveTiff(tif, tp, ts->name(), ts->addTag());
     }
+}
+
+QString Body::savePath(const QString &field)
+{
+    // An empty save path means the working folder.
+    return field.trimmed().isEmpty() ? QDir::currentPath() : field;
 }
 
 void Body::execSingleCtCalc()
 {
     if (runParams.calcCt1) {
+        // Every start ends in its calcFinished(), at once when it cannot
+        // reconstruct anything.
         ctCalc_->calcCt();
-        // A calculator that refused to start (no sinogram) reports nothing;
-        // one computing at once reports when its queued pass has run.
-        const auto *atOnce = ctCalc_->findChild<QCheckBox *>(QStringLiteral("CalcAtOnce"));
-        const bool queuedPass = atOnce && atOnce->isChecked() && sinogram_->hSgm()->built();
-        if (calcRunning && !ctCalc_->isRunning() && !queuedPass) {
-            qDebug() << "CT Calc did not start";
-            stopCalcCt();
-        }
     }
     if (runParams.calcCt2 && calcRunning) {
         rangeTotal = 1;
@@ -856,9 +994,18 @@ void Body::execMultiCtCalc()
         stopCalcCt();
         return;
     }
-    // Auto Exec with CT1: the calculation stays running until stopped by hand.
-    if (!runParams.calcCt2)
+    // Auto Exec with CT1 computes nothing: started by hand the calculation
+    // stays running until stopped by hand; a command or a walk would wait for
+    // ever, so theirs ends at once.
+    if (!runParams.calcCt2) {
+        if (calcByCommand) {
+            qDebug() << "Auto Exec with CT1 computes nothing : the calculation ends at once";
+            if (batchCalcRunning && batch_)
+                batch_->setOk(false);
+            stopCalcCt();
+        }
         return;
+    }
     rangeTotal = rangeSliceCount(runParams.sliceFrom, runParams.sliceTo, runParams.sliceStep);
     ui->CalcProgress->setRange(0, rangeTotal);
     ui->CalcProgress->setValue(0);
@@ -901,16 +1048,25 @@ void Body::applyDeferredChoices()
     ui->BGImgSel->setEnabled(true);
     if (i0Deferred) {
         i0Deferred = false;
-        selectI0Image(deferredI0);
+        if (std::exchange(i0DeferredByCommand, false))
+            loadI0ByCommand(deferredI0, false);
+        else
+            selectI0Image(deferredI0);
     }
     if (bgDeferred) {
         bgDeferred = false;
-        selectBgImage(deferredBg);
+        if (std::exchange(bgDeferredByCommand, false))
+            loadBgByCommand(deferredBg, false);
+        else
+            selectBgImage(deferredBg);
     }
     if (filesDeferred) {
         filesDeferred = false;
         const QStringList files = deferredFiles;
         deferredFiles.clear();
+        imagesRequest = deferredRequest;
+        imagesWhat = deferredWhat;
+        deferredRequest = 0;
         dataFilesSelected(files, deferredClear);
     }
 }
@@ -1088,7 +1244,8 @@ void Body::stageMessage(const QString &msg)
 void Body::setFirstImageSet()
 {
     stageMessage(tr("Loading first Data Set"));
-    dataSaver_->setSubFolders(ui->SaveInSubFolders->isChecked(), ui->SubOfEnergy->isChecked(),
+    // Queued to the saver's thread: records queued before keep their layout.
+    emit saveLayoutChanged(ui->SaveInSubFolders->isChecked(), ui->SubOfEnergy->isChecked(),
         ui->SubOfSlice->isChecked());
     emit setFirstSet(ui->SeqCalcFrom->value() - 1);
 }
@@ -1100,9 +1257,17 @@ void Body::setNextImageSet()
     emit setNextSet(ui->SeqCalcTo->value() - 1);
 }
 
-void Body::startingSeqCalc() { ui->SeqCalc->setStyleSheet(runningStyle); }
+void Body::startingSeqCalc()
+{
+    walkShown = true;
+    ui->SeqCalc->setStyleSheet(runningStyle);
+}
 
-void Body::finishedSeqCalc() { ui->SeqCalc->setStyleSheet(idleStyle); }
+void Body::finishedSeqCalc()
+{
+    walkShown = false;
+    ui->SeqCalc->setStyleSheet(idleStyle);
+}
 
 void Body::noticedStage(QString msg, qlonglong dEt)
 {
@@ -1183,7 +1348,8 @@ QVector<RunRecordTarget> Body::runRecordTargets() const
     QVector<RunRecordTarget> targets;
     const auto add = [&targets](bool on, const char *kind, const SelectAFile *s) {
         if (on)
-            targets.push_back({ QString::fromLatin1(kind), s->path(), s->name(), s->addTag() });
+            targets.push_back(
+                { QString::fromLatin1(kind), savePath(s->path()), s->name(), s->addTag() });
     };
     add(ui->AutoSaveImage->isChecked(), "image", ui->SelectImageSaveDir);
     add(ui->AutoSaveData->isChecked(), "data", ui->SelectDataSaveDir);
@@ -1228,11 +1394,40 @@ void Body::endRunRecord()
 {
     if (!runRecord)
         return;
-    const std::unique_ptr<RunRecordFacts> r = std::move(runRecord);
+    std::unique_ptr<RunRecordFacts> r = std::move(runRecord);
     r->ended = endTime;
-    r->slicesDone = rangeDone;
+    r->slicesDone = rangeDone; // less the failed ones, when written
     r->threadsUsed = rangeDispatch->threadsUsed();
     r->stopped = rangeDone < runRecordPlannedSlices(r->params);
+    pendingRecords.push_back(std::move(r));
+    if (!saverThread) { // shut down: nothing more will be written
+        writePendingRecord();
+        return;
+    }
+    // Every record of the run was handed to the saver before this call runs
+    // in its thread, and its failures come back before the answer.
+    QPointer<Body> self(this);
+    QThread *home = thread();
+    postHandOffCallInThread(saverThread, [self, home] {
+        postHandOffCallInThread(home, [self] {
+            if (self)
+                self->writePendingRecord();
+        });
+    });
+}
+
+void Body::writePendingRecord()
+{
+    if (pendingRecords.empty())
+        return;
+    const std::unique_ptr<RunRecordFacts> r = std::move(pendingRecords.front());
+    pendingRecords.erase(pendingRecords.begin());
+    // Slices saved whole: those computed, less every slice with a failure.
+    QSet<int> failed;
+    for (const RunRecordFailure &f : qAsConst(r->failed))
+        failed.insert(f.slice);
+    r->slicesDone = std::max(0, r->slicesDone - int(failed.size()));
     for (const RunRecordPlace &place : runRecordPlaces(r->targets))
-        writeRunRecord(*r, place);
+        if (!writeRunRecord(*r, place))
+            ++failedResultCount;
 }

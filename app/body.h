@@ -22,6 +22,7 @@
 #include <QStringList>
 #include <QVector>
 #include <memory>
+#include <vector>
 
 class Batch;
 class CommandTable;
@@ -98,8 +99,30 @@ public:
     void selectI0Image(const QString &fname);
     void selectBgImage(const QString &fname);
 
-    // The command with "calc_exec" semantics: the batch waits for its end.
+    // The command with "calc_exec" semantics: the batch waits for its end. A
+    // calculation that is already running, or one that starts nothing, is
+    // answered at once with a log line and the batch's ok flag cleared.
     void startBatchCalc();
+    // "calc_exec" from the configuration or a setup file: nobody waits for
+    // its end, and its end answers no batch command.
+    void startCommandCalc();
+    // "i0_load" and "bg_load": the image is read at once when no calculator
+    // reads the images, else when the calculation has ended. A file that is
+    // refused counts as a refused input (see noteRefusedInput); false when
+    // the file was read and refused at once.
+    bool loadI0ByCommand(const QString &fname, bool clearOk);
+    bool loadBgByCommand(const QString &fname, bool clearOk);
+    // A file a command asked for was refused: counted for the end of a run
+    // without a window, and the batch's ok flag cleared when asked.
+    void noteRefusedInput(const QString &what, bool clearOk);
+
+    // Failures since start-up, for the exit code of a run without a window:
+    // slices that could not be reconstructed plus result files that could not
+    // be written whole; input files a command asked for that were refused.
+    int failedResults() const { return failedResultCount; }
+    int refusedInputs() const { return refusedInputCount; }
+    // Run records waiting for the data saver to finish their run's files.
+    bool runRecordsPending() const { return !pendingRecords.empty(); }
     // "ct_try_cor FROM TO STEP": writes the three fields and starts a centre
     // search with these values; the batch waits for its end like for
     // "calc_exec". A refused search is answered at once, with the batch's
@@ -127,6 +150,9 @@ signals:
     void zklLoadFiles(QStringList fileList);
     void zklStatChanged();
     void exec2dA(QString sliceNoS);
+    // The save layout for the data saver, applied in its thread after the
+    // records queued before it.
+    void saveLayoutChanged(bool inSubFolders, bool ofEnergy, bool ofSlice);
 
 public slots:
     void batchLoad(QString fname);
@@ -146,6 +172,10 @@ public slots:
     // refuses or that lie outside the detector, a slice outside the images,
     // an empty TIFF folder, while images load or a calculation runs.
     void tryCor(double from, double to, double step);
+    // A slice of the current calculation could not be reconstructed.
+    void sliceFailed(int slice, QString why);
+    // The data saver could not write a result file whole.
+    void saveFailed(QString path, QString slice);
 
 private slots:
     void dataFilesSelected(QStringList files, bool clear);
@@ -191,6 +221,9 @@ private slots:
     void zklChangedIsBusy(bool f);
     void zklStageCtrl();
     void zklStartCont2dA();
+    // "Seq. Calc." pressed: starts or stops a walk; a start is refused while
+    // images load or a calculation runs.
+    void seqCalcPressed();
 
 public:
     double colorMin() const;
@@ -222,6 +255,10 @@ private:
     void connectRunRecord();
     void beginRunRecord();
     void endRunRecord();
+    void writePendingRecord();
+    // Base folder of a save kind: the working folder when the field is empty.
+    static QString savePath(const QString &field);
+    bool loadImageByCommand(bool i0, const QString &fname, bool clearOk);
 
     std::unique_ptr<Ui::Body> ui;
 
@@ -282,4 +319,25 @@ private:
     QStringList i0Files; // the I0 file set as listed, aligned with i0Energies
     int calculatorCount = 0;
     std::unique_ptr<RunRecordFacts> runRecord; // set while a range run with auto save goes on
+    // Records of ended runs, oldest first, written once the saver has written
+    // (or failed to write) every file their run handed to it.
+    std::vector<std::unique_ptr<RunRecordFacts>> pendingRecords;
+
+    // Failure counts and the commands that started work.
+    int failedResultCount = 0;
+    int refusedInputCount = 0;
+    int runFailures = 0; // slices of the current calculation that failed
+    bool calcByCommand = false; // started (or waiting to start) by a command or a walk
+    // Who asked for the images being loaded: 0 the user, 1 a command nobody
+    // waits for, 2 a batch command.
+    int imagesRequest = 0; // set by the command table around "images_load"
+    QString imagesWhat;
+    int chainRequest = 0;
+    int chainAccepted = 0;
+    QString chainWhat;
+    int deferredRequest = 0;
+    QString deferredWhat;
+    bool walkShown = false; // a walk runs (between starting and finished)
+    bool i0DeferredByCommand = false;
+    bool bgDeferredByCommand = false;
 };

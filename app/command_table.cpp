@@ -67,7 +67,7 @@ void CommandTable::exec(const BatchCmd &cmd) { run(cmd, true); }
 
 void CommandTable::run(const BatchCmd &cmd, bool answer)
 {
-    if (!dispatch(cmd))
+    if (!dispatch(cmd, answer))
         return; // "calc_exec": its end is the end of the calculation
     if (!answer)
         return;
@@ -95,7 +95,7 @@ void CommandTable::checkLoadEnd()
     emit body.callBatchCheckEnd();
 }
 
-bool CommandTable::dispatch(const BatchCmd &cmd)
+bool CommandTable::dispatch(const BatchCmd &cmd, bool answer)
 {
     Ui::Body *ui = body.ui.get();
     ProcCtrl *pc = ui->procCtrl;
@@ -105,7 +105,16 @@ bool CommandTable::dispatch(const BatchCmd &cmd)
 
     // In dispatch order; at most one key matches.
     if (key == "IMAGES_LOAD") {
+        // Judged when the loading it starts has ended: no image read is a
+        // refused input.
+        body.imagesRequest = answer ? 2 : 1;
+        body.imagesWhat = cmd.argsLine();
         ui->CTFiles->setDialogDirAndSelect(cmd.text(), cmd.args.mid(1));
+        if (body.imagesRequest != 0) { // no file list reached the window
+            body.imagesRequest = 0;
+            body.noteRefusedInput(
+                QString("no image read for images_load %1").arg(cmd.argsLine()), answer);
+        }
     } else if (key == "IMAGES_NEW_ON_LOAD") {
         ui->CTFiles->setNewOnLoad(cmd.flag());
     } else if (key == "IMAGES_ADD_ON_LOAD") {
@@ -123,14 +132,14 @@ bool CommandTable::dispatch(const BatchCmd &cmd)
     } else if (key == "I0_LOAD") {
         // A setup saved without an I0 image has an empty line: nothing to load.
         if (!cmd.text().isEmpty())
-            body.selectI0Image(cmd.text());
+            body.loadI0ByCommand(cmd.text(), answer);
     } else if (key == "I0_CLEAR") {
         ui->I0ImgSel->clear0();
     } else if (key == "I0_EXP_TIME") {
         ui->I0ImgSel->setExpTime(cmd.realArg(0));
     } else if (key == "BG_LOAD") {
         if (!cmd.text().isEmpty())
-            body.selectBgImage(cmd.text());
+            body.loadBgByCommand(cmd.text(), answer);
     } else if (key == "BG_CLEAR") {
         ui->BGImgSel->clear0();
     } else if (key == "BG_EXP_TIME") {
@@ -166,6 +175,11 @@ bool CommandTable::dispatch(const BatchCmd &cmd)
         pc->setAngleOffset(cmd.realArg(0));
     } else if (key == "CT_TRY_COR") {
         // Done when the centre search has ended (or at once when refused).
+        if (!answer) {
+            pc->setTryCor(cmd.realArg(0), cmd.realArg(1), cmd.realArg(2));
+            body.tryCor(cmd.realArg(0), cmd.realArg(1), cmd.realArg(2));
+            return true;
+        }
         body.startBatchTryCor(cmd.realArg(0), cmd.realArg(1), cmd.realArg(2));
         return false;
     } else if (key == "CT_SET_DISP_REGION") {
@@ -257,6 +271,10 @@ bool CommandTable::dispatch(const BatchCmd &cmd)
     } else if (key == "ZELKOVLINK_SET_SEND_MSG") {
         ui->SendMsg2Zelkov->setChecked(cmd.flag());
     } else if (key == "CALC_EXEC") {
+        if (!answer) {
+            body.startCommandCalc();
+            return true;
+        }
         body.startBatchCalc();
         return false;
     } else if (key == "SEQ_EXEC_SHOW") {

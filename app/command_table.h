@@ -29,6 +29,10 @@ public:
     // loading (or waiting to load) is done when loading has ended, so that a
     // following "calc_exec" sees the whole stack.
     void exec(const BatchCmd &cmd);
+    // Runs the command without answering the batch interpreter: for the
+    // configuration's lines, which no batch command waits for. Work they
+    // start (loading, a calculation) answers nothing when it ends.
+    void execUnanswered(const BatchCmd &cmd) { run(cmd, false); }
 
     // True while a command waits for the end of loading before it counts as
     // done.
@@ -51,9 +55,10 @@ public:
 private:
     // exec() with or without the answer to the batch interpreter.
     void run(const BatchCmd &cmd, bool answer);
-    // Runs the action of the key that matches; false when "calc_exec" took
-    // over the end of the command.
-    bool dispatch(const BatchCmd &cmd);
+    // Runs the action of the key that matches; false when "calc_exec" (or
+    // "ct_try_cor") took over the end of the command. answer: a batch
+    // command is waiting for this one's end.
+    bool dispatch(const BatchCmd &cmd, bool answer);
     bool loadingGoesOn() const;
     void checkLoadEnd();
 

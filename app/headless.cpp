@@ -41,14 +41,21 @@ void Headless::start()
     if (!flags.noWindow)
         return;
     clock.start();
-    if (!flags.loadBatch || !flags.execBatch) {
-        QTimer::singleShot(0, this, [this] { emit finished(0); });
-        return;
+    if (flags.loadBatch && flags.execBatch) {
+        // The interpreter logs the failure itself; the code is decided here.
+        QFile probe(flags.batchFile);
+        loadFailed = !probe.open(QIODevice::ReadOnly | QIODevice::Text);
     }
-    // The interpreter logs the failure itself; the code is decided here.
-    QFile probe(flags.batchFile);
-    loadFailed = !probe.open(QIODevice::ReadOnly | QIODevice::Text);
+    // Without a batch the interpreter is idle from the start; the work the
+    // configuration started is waited for all the same.
     timer.start();
+}
+
+int Headless::exitCode(int failedResults, int refusedInputs)
+{
+    if (refusedInputs > 0)
+        return 3;
+    return failedResults > 0 ? 2 : 0;
 }
 
 void Headless::poll()
@@ -86,7 +93,8 @@ void Headless::batchState(bool running)
         emit finished(1);
         return;
     }
-    if (running || body.isCalcRunning() || body.isLoading() || body.isCalcStartPending())
+    if (running || body.isCalcRunning() || body.isLoading() || body.isCalcStartPending()
+        || body.runRecordsPending())
         return;
     ending = true;
     timer.stop();
@@ -99,7 +107,7 @@ void Headless::flushSaver()
     // the call runs in the saver's thread.
     DataSaver *saver = body.dataSaver();
     if (!saver) {
-        emit finished(0);
+        emit finished(exitCode(body.failedResults(), body.refusedInputs()));
         return;
     }
     QPointer<Headless> self(this);
@@ -107,9 +115,13 @@ void Headless::flushSaver()
     postHandOffCallInThread(saver->thread(), [self, home] {
         postHandOffCallInThread(home, [self] {
             if (self) {
-                std::fprintf(
-                    stderr, "vorlo2: batch done in %.1f s\n", self->clock.elapsed() / 1000.0);
-                emit self->finished(0);
+                // Failures of the files written before this call have been
+                // reported to the main window by now.
+                const int failed = self->body.failedResults();
+                const int refused = self->body.refusedInputs();
+                std::fprintf(stderr, "vorlo2: batch done in %.1f s (%d failed, %d refused)\n",
+                    self->clock.elapsed() / 1000.0, failed, refused);
+                emit self->finished(exitCode(failed, refused));
             }
         });
     });

@@ -12,12 +12,17 @@ class Body;
 class CommandTable;
 
 // Runs without a window ("-nw"): ends the program by itself once there is
-// nothing more to do. With a batch to run ("-b" and "-x") that is when the
-// batch has ended, no calculation or loading goes on and every result file
-// the data saver was handed is written (exit code 0); a batch file that
-// cannot be opened ends the program with exit code 1 once the batch
-// interpreter has reported it. Without a batch to run the program ends after
-// start-up. While a range run goes on a short progress line goes to stderr.
+// nothing more to do, that is when the start-up work (the configuration's
+// lines and the loadings and calculations they start) and the batch, if one
+// is run ("-b" and "-x"), have ended, no calculation or loading goes on and
+// every result file the data saver was handed is written. The exit code:
+//   0  every requested result was computed and written whole;
+//   1  the run could not start (the batch file cannot be opened);
+//   2  at least one result failed (a slice that could not be reconstructed,
+//      a file that could not be written);
+//   3  an input file a command asked for was refused (takes precedence
+//      over 2).
+// While a range run goes on a short progress line goes to stderr.
 class Headless : public QObject {
     Q_OBJECT
 public:
@@ -33,6 +38,9 @@ public:
     void start();
 
     static constexpr int pollMs = 100;
+
+    // The exit code of a run that has ended, from the counts of the main window.
+    static int exitCode(int failedResults, int refusedInputs);
 
 signals:
     // The code the program should end with.

@@ -189,7 +189,12 @@ double SelectDataDir::currentEnergy() const
     const int i = ui->SubDirs->currentIndex();
     if (ui->isASRStd_->isChecked())
         return indexInFileSets(i) ? fileSets[i]->energyInEV() : 0.0;
-    return indexInSubDirs(i) ? energyOfName(subDirNames.at(i)) : 0.0;
+    if (!indexInSubDirs(i))
+        return 0.0;
+    // In eV, like the I0 energies it is compared with: "7_120keV" is 7120.
+    QString unit;
+    const double e = energyOfName(subDirNames.at(i), &unit);
+    return e * unitFactorOf(unit);
 }
 
 QString SelectDataDir::currentTag() const

@@ -30,7 +30,7 @@ public:
     // Steps to the next set like next(); false when the last set was current.
     bool advance();
     // Energy of the current set in eV (sub-directory layout: the energy rule on
-    // the directory name, no unit factor); 0 without a current set.
+    // the directory name, times 1000 for "keV"); 0 without a current set.
     double currentEnergy() const;
     // The energy text of the current set, or the sub-directory name; empty
     // without a current set.

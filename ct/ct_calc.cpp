@@ -3,6 +3,7 @@
 #include "ct/ct_progress.h"
 #include "ct/h_sgm.h"
 #include "ct/proc_ctrl.h"
+#include "ct/ring_removal.h"
 #include "ct/sinogram.h"
 #include "display/color_bar.h"
 #include "display/disp_a.h"
@@ -104,6 +105,7 @@ void CtCalc::startCt()
         qDebug() << "No projection samples to reconstruct : width" << h->width;
         return;
     }
+    bp.setFilter(runParams ? runParams->filter : ReconFilterKind::Ramp);
     if (!bp.ensurePrepared(n, m))
         return;
     // Own copy of the attenuation rows: the panel may rebuild its sinogram
@@ -113,6 +115,8 @@ void CtCalc::startCt()
     sgmWidth = h->width;
     sgmRows = m;
     sgmSlice = h->slice;
+    if (runParams && runParams->ringSize > 0)
+        removeRings(sgm.data(), sgmWidth, sgmRows, runParams->ringSize);
     ui->ShowSliceNo->setText(QString::number(sgmSlice));
 
     if (!cRegionSet)

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <vector>
 
 namespace {
 constexpr double kPi = 3.14159265358979323846;
@@ -19,6 +20,22 @@ CorFinderResult findCentre(const double *sgm, int width, int rows)
     if (!sgm || width < corFinderMinWidth || rows < corFinderMinRows)
         return res;
     const double mid = 0.5 * double(width - 1);
+    // The level outside the object: the median over the projections of the
+    // mean of the outermost samples on both sides. Taken off every sample, so
+    // that a constant offset (no I0 image, another flux in I0) does not pull
+    // the centroids towards the middle of the row.
+    const int edge = std::max(1, std::min(width / 64, 32));
+    std::vector<double> levels(static_cast<std::size_t>(rows));
+    for (int i = 0; i < rows; ++i) {
+        const double *row = sgm + std::size_t(i) * std::size_t(width);
+        double sum = 0.0;
+        for (int k = 0; k < edge; ++k)
+            sum += row[k] + row[width - 1 - k];
+        levels[std::size_t(i)] = sum / (2.0 * edge);
+    }
+    std::nth_element(levels.begin(), levels.begin() + rows / 2, levels.end());
+    const double base
+        = std::isfinite(levels[std::size_t(rows / 2)]) ? levels[std::size_t(rows / 2)] : 0.0;
     // Normal equations of t_i = c + a cos + b sin, each projection weighted by
     // its total attenuation (a faint projection has a noisier centroid).
     double s[3][3] = {};
@@ -28,8 +45,9 @@ CorFinderResult findCentre(const double *sgm, int width, int rows)
         const double *row = sgm + std::size_t(i) * std::size_t(width);
         double mass = 0.0, moment = 0.0;
         for (int j = 0; j < width; ++j) {
-            mass += row[j];
-            moment += (double(j) - mid) * row[j];
+            const double v = row[j] - base;
+            mass += v;
+            moment += (double(j) - mid) * v;
         }
         if (!(mass > 0.0) || !std::isfinite(moment))
             continue;

@@ -6,7 +6,9 @@
 // angle: t_i = c + a cos(theta_i) + b sin(theta_i), theta_i = i * pi / M, where
 // c is the sample at which the rotation axis projects. The finder takes the
 // centroid of every projection (positions measured from the middle of the row,
-// so that noise far from the object weighs less), fits c, a and b by least
+// so that noise far from the object weighs less; the level of the outermost
+// samples, the median over all projections, taken off first so that a constant
+// offset does not matter), fits c, a and b by least
 // squares over all projections, and returns c: sub-pixel, one pass over the
 // sinogram, no candidate search. Projections whose total attenuation is not
 // positive carry no centroid and are left out.

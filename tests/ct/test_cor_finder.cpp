@@ -74,6 +74,22 @@ private slots:
             qPrintable(QStringLiteral("true %1 found %2").arg(cor).arg(r.centre)));
     }
 
+    // A constant offset (no I0 image: ln(1 / I)) or a scaled attenuation
+    // does not move the centre.
+    void offsetAndScaleDoNotMatter()
+    {
+        const int width = 300, rows = 180;
+        const double cor = 171.3;
+        std::vector<double> s = scan(width, rows, cor, false);
+        const double plain = findCentre(s.data(), width, rows).centre;
+        QVERIFY(std::fabs(plain - cor) < 0.25);
+        for (double &v : s)
+            v = 0.5 * v - std::log(60000.0);
+        const CorFinderResult r = findCentre(s.data(), width, rows);
+        QVERIFY(r.ok);
+        QVERIFY2(std::fabs(r.centre - plain) < 1e-6, qPrintable(QString::number(r.centre - plain)));
+    }
+
     void refusesAndWarns()
     {
         std::vector<double> s(std::size_t(4) * 10, 1.0);

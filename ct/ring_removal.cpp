@@ -71,13 +71,25 @@ RingRemovalResult removeRings(double *sgm, int width, int rows, int size)
     if (!(limit > 0.0))
         return res;
 
-    // A stripe starts at a significant step and ends where the sum of the
-    // significant steps since its start comes back near 0 (within a quarter of
-    // the first step), at most `half` columns later; a step without its partner (an edge of the
-    // object that stays at one column) starts nothing. Significant: beyond the limit, and seen at
-    // (nearly) every angle: at least 80 % of the projections have a step of the same sign and at
-    // least half the size there. The object's own steps that stay near one column (the edge of a
-    // body whose width hardly changes with the angle) pass the limit too, but only at some angles.
+    // Significant: beyond the limit, and seen at (nearly) every angle. The
+    // object's own steps that stay near one column (the edge of a body whose
+    // width hardly changes with the angle) pass the limit too, but only at
+    // some angles. Without noise: at least 80 % of the projections have a
+    // step of the same sign and at least half the size there. With noise,
+    // which spreads every step: the spread of the step over the angles about
+    // its median is no more than twice the typical spread of all boundaries
+    // (the noise's own), where an edge of the object adds its own variation.
+    // In both cases the step must stand out of its own scatter over the angles.
+    auto spreadOf = [&](int j) {
+        const float *c = resid.data() + std::size_t(j) * std::size_t(rows);
+        for (int i = 0; i < rows; ++i)
+            col[std::size_t(i)] = std::fabs(double(c[i]) - step[std::size_t(j)]);
+        return 1.4826 * medianOf(col);
+    };
+    std::vector<double> spreads;
+    for (int j = 0; j < nb; j += 4)
+        spreads.push_back(spreadOf(j));
+    const double typical = medianOf(spreads);
     std::vector<char> sig(std::size_t(nb), 0);
     for (int j = 0; j < nb; ++j) {
         const double d = step[std::size_t(j)];
@@ -88,8 +100,18 @@ RingRemovalResult removeRings(double *sgm, int width, int rows, int size)
         for (int i = 0; i < rows; ++i)
             if ((c[i] > 0) == (d > 0) && std::fabs(c[i]) > 0.5 * std::fabs(d))
                 ++same;
-        sig[std::size_t(j)] = same >= 0.8 * rows;
+        // The median of n values of spread sigma scatters by 1.2533 sigma / sqrt(n):
+        // a step within 5 of that of 0 may be noise.
+        const double spread = spreadOf(j);
+        if (std::fabs(d) <= 5.0 * 1.2533 * spread / std::sqrt(double(rows)))
+            continue;
+        sig[std::size_t(j)] = same >= 0.8 * rows || (typical > 0.0 && spread <= 2.0 * typical);
     }
+
+    // A stripe starts at a significant step and ends where the sum of the
+    // significant steps since its start comes back near 0 (within a quarter
+    // of the first step), at most `half` columns later; a step without its
+    // partner (an edge of the object that stays at one column) starts nothing.
     std::vector<char> stripe(w, 0);
     auto significant = [&](int j) { return sig[std::size_t(j)] != 0; };
     for (int p = 0; p < nb; ++p) {
@@ -116,6 +138,14 @@ RingRemovalResult removeRings(double *sgm, int width, int rows, int size)
             }
         }
         if (end < 0)
+            continue;
+        // A stripe has sharp sides and a level top: the steps inside the run
+        // stay below its sides'. A run of steps of one size is the sloping
+        // edge of the object, which the window is too wide to follow.
+        double inner = 0.0;
+        for (int q = p + 1; q < end; ++q)
+            inner += std::fabs(step[std::size_t(q)]);
+        if (inner >= 0.5 * (first + std::fabs(step[std::size_t(end)])))
             continue;
         for (int k = p + 1; k <= end; ++k)
             stripe[std::size_t(k)] = 1;

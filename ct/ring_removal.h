@@ -7,15 +7,21 @@
 // across the detector (the usual recipe) also reshapes sharp edges of the
 // object, so this routine first finds the stripes and then corrects only them,
 // by a constant per column:
-//   1. detection: every row is compared with its own running median over
-//      `size` samples across the detector (a median keeps the object's edges
-//      and follows monotone runs exactly, but not a stripe narrower than half
-//      the window); d[j] = median over all projections of that difference at
-//      column j. An object's structure crosses a column at a few angles only,
-//      a stripe stays there at all of them, so d[j] is the stripe's offset.
-//      Column j is a stripe when |d[j]| exceeds both 4 sigma of d (sigma from
-//      the median absolute deviation, robust to the stripes themselves) and
-//      1e-4 of the largest |value| of the sinogram;
+//   1. detection: in every row the steps between neighbouring columns,
+//      minus their running median over `size` steps (a median follows the
+//      object's profile, a peak or a kink included, but not the isolated
+//      pair of opposite steps at a stripe's sides); step[j] = median over all
+//      projections of that difference at boundary j (between columns j and
+//      j + 1). The object's structure crosses a boundary at a few angles only,
+//      a stripe's sides stay there at all of them. A boundary is significant
+//      when |step| exceeds both 4 sigma of all steps (median absolute
+//      deviation) and 1e-4 of the largest |value|, and the step is seen at
+//      (nearly) every angle: the same sign and half the size in 80 % of the
+//      projections, or, in noisy data, a spread over the angles no larger than
+//      twice the noise's; and the step must lie beyond 5 times the scatter of
+//      a median of its own values over the angles. A stripe runs from a significant step to the
+//      next ones that bring the sum back near 0, at most (size - 1) / 2 columns on,
+//      when the steps inside it add up to less than half its two sides;
 //   2. correction: for every run of adjacent stripe columns, each projection is
 //      interpolated linearly between the nearest columns on both sides that
 //      are not stripes; the column's offset is the median over all projections

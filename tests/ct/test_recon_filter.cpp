@@ -8,6 +8,7 @@
 
 #include "tests/test_registry.h"
 
+#include <QDebug>
 #include <QTest>
 
 #include <cmath>
@@ -184,6 +185,7 @@ private slots:
         for (const auto &pt :
             { std::pair<double, double>(0.0, -0.3 * r), std::pair<double, double>(0.0, 0.5 * r) }) {
             const double rel = discMean(k, pt.first, pt.second, 0.06 * r) / (2.0 * m * mu) - 1.0;
+            qDebug() << reconFilterName(k.filter()) << "soft region against 2 M mu" << rel;
             QVERIFY2(rel >= lowest && rel <= highest,
                 qPrintable(QStringLiteral("%1 at (%2, %3): relative error %4")
                                .arg(reconFilterName(reconFilterFromIndex(kind)))

@@ -20,22 +20,30 @@ CorFinderResult findCentre(const double *sgm, int width, int rows)
     if (!sgm || width < corFinderMinWidth || rows < corFinderMinRows)
         return res;
     const double mid = 0.5 * double(width - 1);
-    // The level outside the object: the median over the projections of the
-    // mean of the outermost samples on both sides. Taken off every sample, so
-    // that a constant offset (no I0 image, another flux in I0) does not pull
-    // the centroids towards the middle of the row.
-    const int edge = std::max(1, std::min(width / 64, 32));
-    std::vector<double> levels(static_cast<std::size_t>(rows));
-    for (int i = 0; i < rows; ++i) {
-        const double *row = sgm + std::size_t(i) * std::size_t(width);
-        double sum = 0.0;
-        for (int k = 0; k < edge; ++k)
-            sum += row[k] + row[width - 1 - k];
-        levels[std::size_t(i)] = sum / (2.0 * edge);
-    }
-    std::nth_element(levels.begin(), levels.begin() + rows / 2, levels.end());
-    const double base
-        = std::isfinite(levels[std::size_t(rows / 2)]) ? levels[std::size_t(rows / 2)] : 0.0;
+    // The level outside the object: the mean over all projections of each of
+    // the outermost columns on both sides, averaged. It is taken off every
+    // sample when it stands out of the scatter of those columns (3 standard
+    // errors), so that a real offset (no I0 image, another flux in I0) does
+    // not pull the centroids towards the middle of the row, while the noise
+    // of the I0 image's few edge pixels (common to all projections) is not
+    // turned into one.
+    const int edge = std::max(2, std::min(width / 32, 32));
+    std::vector<double> cols;
+    for (int k = 0; k < edge; ++k)
+        for (int j : { k, width - 1 - k }) {
+            double sum = 0.0;
+            for (int i = 0; i < rows; ++i)
+                sum += sgm[std::size_t(i) * std::size_t(width) + std::size_t(j)];
+            cols.push_back(sum / double(rows));
+        }
+    double level = 0.0, scatter = 0.0;
+    for (double v : cols)
+        level += v;
+    level /= double(cols.size());
+    for (double v : cols)
+        scatter += (v - level) * (v - level);
+    const double stdErr = std::sqrt(scatter / double(cols.size() - 1) / double(cols.size()));
+    const double base = std::isfinite(level) && std::fabs(level) > 3.0 * stdErr ? level : 0.0;
     // Normal equations of t_i = c + a cos + b sin, each projection weighted by
     // its total attenuation (a faint projection has a noisier centroid).
     double s[3][3] = {};

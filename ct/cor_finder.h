@@ -7,8 +7,8 @@
 // c is the sample at which the rotation axis projects. The finder takes the
 // centroid of every projection (positions measured from the middle of the row,
 // so that noise far from the object weighs less; the level of the outermost
-// samples, the median over all projections, taken off first so that a constant
-// offset does not matter), fits c, a and b by least
+// columns taken off first when it is clearly not 0, so that a constant offset
+// does not matter), fits c, a and b by least
 // squares over all projections, and returns c: sub-pixel, one pass over the
 // sinogram, no candidate search. Projections whose total attenuation is not
 // positive carry no centroid and are left out.

@@ -19,9 +19,10 @@
 //      (nearly) every angle: the same sign and half the size in 80 % of the
 //      projections, or, in noisy data, a spread over the angles no larger than
 //      twice the noise's; and the step must lie beyond 5 times the scatter of
-//      a median of its own values over the angles. A stripe runs from a significant step to the
-//      next ones that bring the sum back near 0, at most (size - 1) / 2 columns on,
-//      when the steps inside it add up to less than half its two sides;
+//      a median of its own values over the angles. A stripe runs from a
+//      significant step to the next ones that bring the sum back near 0, at
+//      most (size - 1) / 2 columns on, when the steps inside it add up to less
+//      than half its two sides;
 //   2. correction: for every run of adjacent stripe columns, each projection is
 //      interpolated linearly between the nearest columns on both sides that
 //      are not stripes; the column's offset is the median over all projections

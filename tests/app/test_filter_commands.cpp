@@ -6,6 +6,7 @@
 #include "app/batch.h"
 #include "app/body.h"
 #include "app/command_table.h"
+#include "ct/ct_calc.h"
 #include "ct/proc_ctrl.h"
 #include "tests/test_registry.h"
 #include "tools/phantom_scan.h"
@@ -172,6 +173,46 @@ private slots:
         const QString set2 = tmp.filePath("set2.cfg");
         QVERIFY(table->saveSetup(set2));
         QCOMPARE(readAll(set2), text);
+    }
+
+    // The single-slice calculator uses the chosen filter: with the padded
+    // ramp the bare body around the axis reads 2 mu, with the plain ramp
+    // well below it.
+    void singleSliceCalculatorUsesTheFilter()
+    {
+        QTemporaryDir tmp;
+        QVERIFY(tmp.isValid());
+        ScanSettings s;
+        s.width = 96;
+        s.height = 4;
+        s.projections = 120;
+        QVERIFY(PhantomScan(s).writeScan(tmp.filePath("scan"), nullptr));
+        loadScan(QDir(tmp.filePath("scan")).absolutePath());
+        run("ct_proc_slice 2");
+        run("ct_cor 48");
+        run("calc_ct1 1");
+        run("ct_auto_exec 0");
+        const double mu = 1.0 / 47.0; // field radius 47: the nearer edge from the centre 48
+        double reading[2] = {};
+        for (int k = 0; k < 2; ++k) {
+            run(k == 0 ? "ct_filter ramp_padded" : "ct_filter ramp");
+            QSignalSpy finished(body.get(), &Body::calcFinished);
+            table->exec(BatchCmd("calc_exec"));
+            QVERIFY(finished.wait(60000));
+            const BpKernel &bp = body->ctCalc()->kernel();
+            QCOMPARE(bp.n(), 92);
+            QCOMPARE(bp.filter(), k == 0 ? ReconFilterKind::RampPadded : ReconFilterKind::Ramp);
+            double sum = 0;
+            int cnt = 0;
+            for (int z = 42; z <= 50; ++z)
+                for (int x = 42; x <= 50; ++x) {
+                    sum += bp.resultAt(z, x);
+                    ++cnt;
+                }
+            reading[k] = sum / cnt / (2.0 * mu) - 1.0;
+        }
+        QVERIFY2(std::fabs(reading[0]) < 0.02 && reading[1] < -0.1,
+            qPrintable(QString("padded %1 plain %2").arg(reading[0]).arg(reading[1])));
     }
 
     void findCorOnPhantomScans_data()

@@ -3,6 +3,7 @@
 #include "app/batch.h"
 #include "app/command_table.h"
 #include "app/config_store.h"
+#include "ct/cor_finder.h"
 #include "ct/cor_series.h"
 #include "ct/ct_calc.h"
 #include "ct/ct_calc2.h"
@@ -265,6 +266,7 @@ Body::Body(int calculators, QWidget *parent)
                 emit startTryCt(ctCalc2s_[i], v, cor, slice);
         });
     connect(pc, &ProcCtrl::tryCor, this, &Body::tryCor);
+    connect(pc, &ProcCtrl::findCor, this, &Body::findCor);
     connect(rangeDispatch, &RangeDispatch::finished, this, [this] {
         if (calcRunning)
             stopCalcCt();
@@ -574,6 +576,23 @@ void Body::startBatchTryCor(double from, double to, double step)
 }
 
 void Body::tryCor(double from, double to, double step) { startTryCor(from, to, step); }
+
+bool Body::findCor()
+{
+    if (isLoading() || calcStartPending || calcRunning) {
+        qDebug() << "Find CoR refused : images are loading or a calculation is running";
+        return false;
+    }
+    ProcCtrl *pc = ui->procCtrl;
+    double cor = 0.0;
+    if (!findCorOfSlice(imgDatas_, pc->rotAxIsV(), pc->sliceNo(), cor))
+        return false;
+    qDebug().noquote() << QString("Find CoR : centre %1 at slice %2")
+                              .arg(QString::number(cor, 'g', 8))
+                              .arg(pc->sliceNo());
+    pc->setCor(cor);
+    return true;
+}
 
 bool Body::startTryCor(double from, double to, double step)
 {

@@ -128,6 +128,12 @@ public:
     // "calc_exec". A refused search is answered at once, with the batch's
     // ok flag cleared.
     void startBatchTryCor(double from, double to, double step);
+    // "Find CoR" and "ct_find_cor": the centre of rotation of the current
+    // slice found from its sinogram (ct/cor_finder.h), set as the Center
+    // (with its change signal) and logged. False, with a log line, when
+    // there is nothing to find it from or while images load or a calculation
+    // runs.
+    bool findCor();
 
 signals:
     void batchCalcStart();

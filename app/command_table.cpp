@@ -182,6 +182,27 @@ bool CommandTable::dispatch(const BatchCmd &cmd, bool answer)
         }
         body.startBatchTryCor(cmd.realArg(0), cmd.realArg(1), cmd.realArg(2));
         return false;
+    } else if (key == "CT_FILTER") {
+        ReconFilterKind kind;
+        if (reconFilterFromName(cmd.text(), kind)) {
+            pc->setFilter(kind);
+        } else {
+            qDebug().noquote() << QString("Unknown filter : \"%1\"").arg(cmd.text());
+            if (body.batch_)
+                body.batch_->setOk(false);
+        }
+    } else if (key == "CT_RING_REMOVAL") {
+        if (!pc->setRingRemoval(cmd.intArg(0))) {
+            qDebug().noquote() << QString("Ring removal size refused (0 = off, or %1 ... %2) : %3")
+                                      .arg(ProcCtrl::ringSizeMin)
+                                      .arg(ProcCtrl::ringSizeMax)
+                                      .arg(cmd.text());
+            if (body.batch_)
+                body.batch_->setOk(false);
+        }
+    } else if (key == "CT_FIND_COR") {
+        if (!body.findCor() && body.batch_)
+            body.batch_->setOk(false);
     } else if (key == "CT_SET_DISP_REGION") {
         body.dRUpdated(cmd.realArg(0), cmd.realArg(1), cmd.realArg(2), cmd.realArg(3));
     } else if (key == "CT_SET_CALC_REGION") {
@@ -336,6 +357,12 @@ bool CommandTable::saveSetup(const QString &fname)
         << Item { "ct_recorded_cor_2",
                { QString::number(pc->recordedSlice2()), SetupFile::number(pc->recordedCor2()) } }
         << Item::flag("ct_auto_gen_sinogram", pc->autoUpdate());
+    // Written only when not at their defaults, so that a setup saved with the
+    // default filter and no ring removal stays what it was before they existed.
+    if (pc->filter() != ReconFilterKind::Ramp)
+        s[1].items << Item::text("ct_filter", reconFilterName(pc->filter()));
+    if (pc->ringSize() > 0)
+        s[1].items << Item::integer("ct_ring_removal", pc->ringSize());
 
     s[2].items << Item::flag("calc_ct1", ui->SelectCt1->isChecked())
                << Item::flag("calc_show_res", ui->ShowCalcRes->isChecked())

@@ -99,6 +99,7 @@ BpKernel::~BpKernel() = default;
 void BpKernel::release()
 {
     d.reset();
+    padded_.release();
     n_ = 0;
     m_ = 0;
     result_.clear();
@@ -151,7 +152,20 @@ bool BpKernel::prepare(int n, int m)
     n_ = n;
     m_ = m;
     resultValid_ = false;
+    if (filterKind_ != ReconFilterKind::Ramp && !padded_.prepare(n, filterKind_))
+        filterKind_ = ReconFilterKind::Ramp;
     return true;
+}
+
+bool BpKernel::setFilter(ReconFilterKind kind)
+{
+    filterKind_ = kind;
+    if (kind == ReconFilterKind::Ramp || !prepared() || padded_.preparedFor(n_, kind))
+        return true;
+    if (padded_.prepare(n_, kind))
+        return true;
+    filterKind_ = ReconFilterKind::Ramp;
+    return false;
 }
 
 bool BpKernel::ensurePrepared(int n, int m)
@@ -170,6 +184,10 @@ void BpKernel::transformRow(int i, const double *samples)
 {
     if (!d || i < 0 || i >= m_ || !samples)
         return;
+    if (filterKind_ != ReconFilterKind::Ramp) {
+        std::memcpy(d->filtRow(i), samples, std::size_t(n_) * sizeof(double));
+        return;
+    }
     for (int k = 0; k < n_; ++k) {
         d->fwdIn[k][0] = samples[k];
         d->fwdIn[k][1] = 0.0;
@@ -183,6 +201,11 @@ void BpKernel::filterRow(int i)
 {
     if (!d || i < 0 || i >= m_)
         return;
+    if (filterKind_ != ReconFilterKind::Ramp) {
+        // The plain ramp's backward DFT is N times the convolution.
+        padded_.apply(d->filtRow(i), d->filtRow(i), double(n_) / normDivisor());
+        return;
+    }
     const int n = n_;
     const double twoPi = 2.0 * kPi;
     const fftw_complex *sp = d->spectra + std::size_t(i) * std::size_t(n);

@@ -25,6 +25,8 @@
 // arrays and the result grid belong to it alone, so kernels in different
 // threads need no locks. Plan creation goes through the shared FFTW planner
 // (serialised); executing the plans on the kernel's own buffers is thread-safe.
+#include "ct/recon_filter.h"
+
 #include <cstddef>
 #include <memory>
 #include <vector>
@@ -66,6 +68,14 @@ public:
     void setNormalisation(BpNormalisation norm) { norm_ = norm; }
     // The divisor of filterRow: N * M or N.
     double normDivisor() const;
+
+    // The filter of filterRow (the plain ramp above by default). With another
+    // kind transformRow keeps the samples themselves and filterRow applies
+    // that filter on its padded length (ct/recon_filter.h), with the same
+    // normalisation; spectrum() is then not filled. False, with a log line,
+    // when its buffers cannot be made (the kernel then keeps the ramp).
+    bool setFilter(ReconFilterKind kind);
+    ReconFilterKind filter() const { return filterKind_; }
 
     // Copies samples[0 .. N-1] (attenuation) into the forward input, imaginary
     // parts 0, runs the forward plan and keeps the spectrum of projection i.
@@ -114,6 +124,8 @@ private:
     int n_ = 0;
     int m_ = 0;
     std::unique_ptr<Impl> d; // FFTW plans, transform buffers, per-projection arrays
+    ReconFilterKind filterKind_ = ReconFilterKind::Ramp;
+    ReconFilter padded_; // prepared for N when filterKind_ is not Ramp
     std::vector<double> result_;
     bool resultValid_ = false;
     double resultMin_ = 0.0;

@@ -3,6 +3,7 @@
 #include "ct/ct_progress.h"
 #include "ct/h_sgm.h"
 #include "ct/proc_ctrl.h"
+#include "ct/ring_removal.h"
 #include "ct/sinogram.h"
 #include "display/color_bar.h"
 #include "display/disp_a.h"
@@ -110,6 +111,7 @@ void CtCalc::startCt()
         failStart(h->slice, QStringLiteral("the sinogram is %1 pixel wide").arg(h->width));
         return;
     }
+    bp.setFilter(runParams ? runParams->filter : ReconFilterKind::Ramp);
     if (!bp.ensurePrepared(n, m)) {
         failStart(h->slice, QStringLiteral("no memory for a %1 x %1 grid").arg(n));
         return;
@@ -121,6 +123,8 @@ void CtCalc::startCt()
     sgmWidth = h->width;
     sgmRows = m;
     sgmSlice = h->slice;
+    if (runParams && runParams->ringSize > 0)
+        removeRings(sgm.data(), sgmWidth, sgmRows, runParams->ringSize);
     ui->ShowSliceNo->setText(QString::number(sgmSlice));
 
     if (!cRegionSet)

@@ -1,7 +1,7 @@
 #include "ct/ct_calc2.h"
 
-#include "ct/ct_calc2_ui.h"
 #include "ct/float_tiff.h"
+#include "ct/ring_removal.h"
 #include "image/img_datas.h"
 #include "util/tsan_handoff.h"
 
@@ -124,6 +124,9 @@ QString CtCalc2::reconstructSlice(bool rotAxIsV, double cor, int slice)
         crSet = true;
         emit calcRegionDefaulted(0, 0, n, n);
     }
+    if (runParams.ringSize > 0)
+        removeRings(hSgm.sgm.get(), hSgm.width, m, runParams.ringSize);
+    kernel.setFilter(runParams.filter);
     // reconstruct() prepares the kernel again whenever this sinogram needs
     // another N or M than the one prepared, and clears the grid.
     if (!kernel.reconstruct(

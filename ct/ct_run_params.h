@@ -3,6 +3,7 @@
 // processing-control panel fills it (ProcCtrl::fillRunParams) and the main
 // window completes it before the calculators read it. Plain value: it may be
 // copied into worker threads.
+#include "ct/recon_filter.h"
 
 struct CtRunParams {
     bool calcCt1 = false; // the single-slice calculator is selected
@@ -24,4 +25,6 @@ struct CtRunParams {
     double upperLimit = 10.0; // data auto-save limits and offset
     double lowerLimit = -10.0;
     double offset = 10.0;
+    ReconFilterKind filter = ReconFilterKind::Ramp; // filter of the back-projection
+    int ringSize = 0; // window of the stripe (ring) suppression; 0 = off
 };

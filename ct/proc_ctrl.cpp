@@ -27,6 +27,7 @@ ProcCtrl::ProcCtrl(QWidget *parent)
     connect(ui->RecCoR, &QPushButton::clicked, this, &ProcCtrl::recordCoR);
     connect(ui->ClearRecCoR, &QPushButton::clicked, this, &ProcCtrl::clearRecordedCoR);
     connect(ui->TryCor, &QPushButton::clicked, this, &ProcCtrl::tryCorClicked);
+    connect(ui->FindCor, &QPushButton::clicked, this, &ProcCtrl::findCor);
 }
 
 ProcCtrl::~ProcCtrl() = default;
@@ -63,6 +64,34 @@ bool ProcCtrl::autoExec() const { return ui->AutoExecCtCalc->isChecked(); }
 bool ProcCtrl::autoUpdate() const { return ui->AutoUpdate->isChecked(); }
 int ProcCtrl::threads() const { return ui->Threads->value(); }
 int ProcCtrl::maxThreads() const { return ui->Threads->maximum(); }
+
+ReconFilterKind ProcCtrl::filter() const
+{
+    return reconFilterFromIndex(ui->FilterSel->currentIndex());
+}
+
+void ProcCtrl::setFilter(ReconFilterKind kind) { ui->FilterSel->setCurrentIndex(int(kind)); }
+
+int ProcCtrl::ringSize() const
+{
+    if (!ui->RingRemoval->isChecked())
+        return 0;
+    const int v = ui->RingSize->value(); // a typed even size is taken as the next odd one
+    return v % 2 ? v : v + 1;
+}
+
+bool ProcCtrl::setRingRemoval(int size)
+{
+    if (size == 0) {
+        ui->RingRemoval->setChecked(false);
+        return true;
+    }
+    if (size < ringSizeMin || size > ringSizeMax)
+        return false;
+    ui->RingSize->setValue(size % 2 ? size : size + 1);
+    ui->RingRemoval->setChecked(true);
+    return true;
+}
 
 void ProcCtrl::setAutoExec(bool f) { ui->AutoExecCtCalc->setChecked(f); }
 void ProcCtrl::setAutoUpdate(bool f) { ui->AutoUpdate->setChecked(f); }
@@ -135,6 +164,8 @@ void ProcCtrl::fillRunParams(CtRunParams &p, bool calcCt1, bool calcCt2) const
     p.upperLimit = 10.0;
     p.lowerLimit = -10.0;
     p.offset = 10.0;
+    p.filter = filter();
+    p.ringSize = ringSize();
 }
 
 double ProcCtrl::corForSlice(const CtRunParams &p, int slice)

@@ -42,6 +42,19 @@ public:
     int threads() const;
     int maxThreads() const;
 
+    // Filter of the back-projection (FilterSel), Ramp by default.
+    ReconFilterKind filter() const;
+    void setFilter(ReconFilterKind kind);
+    // Window of the ring suppression: 0 when RingRemoval is unchecked (the
+    // default), else the RingSize value (odd, 3 ... 99).
+    int ringSize() const;
+    // 0 unchecks RingRemoval and keeps RingSize; a size of 3 ... 99 checks it
+    // and sets RingSize (an even size becomes the next odd one). False for
+    // other sizes, which change nothing.
+    bool setRingRemoval(int size);
+    static constexpr int ringSizeMin = 3;
+    static constexpr int ringSizeMax = 99;
+
     void setAutoExec(bool f);
     void setAutoUpdate(bool f);
     void setThreads(int n);
@@ -69,6 +82,8 @@ signals:
     void corUpdated();
     // The Try CoR button: a centre search over these centres (unchecked).
     void tryCor(double from, double to, double step);
+    // The Find CoR button: find the centre of the current slice.
+    void findCor();
 
 private slots:
     void recordCoR();

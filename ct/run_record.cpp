@@ -225,6 +225,12 @@ QByteArray runRecordText(const RunRecordFacts &f, const RunRecordPlace &place)
             QStringLiteral("slice %1 centre %2")
                 .arg(savingSliceLabel(p.recordedSlice2), num(p.recordedCor2)));
     put(out, "angle offset", num(p.angleOffset));
+    // Only when not at their defaults (the ramp, no ring removal): a record of
+    // a run with the default settings keeps the lines it always had.
+    if (p.filter != ReconFilterKind::Ramp)
+        put(out, "filter", reconFilterName(p.filter));
+    if (p.ringSize > 0)
+        put(out, "ring removal", QStringLiteral("window %1").arg(p.ringSize));
 
     const bool oneRegion = std::all_of(f.regions.begin(), f.regions.end(),
         [&f](const RunRecordRegion &r) { return sameRegion(r, f.regions.first()); });

@@ -2,7 +2,8 @@
 // The run record of a range run: one plain-text file "<name>-<tag>-run.txt"
 // beside the files the run saved, with what is needed to run it again (date,
 // program version, input files, I0 and BG, the centre of every slice, slice
-// range and step, angle offset, calculation region, data limits, threads).
+// range and step, angle offset, calculation region, data limits, threads; the
+// filter and the ring removal when they are not the defaults).
 //
 // Lines are "key : value" with the keys padded to one column, so that a person
 // reads them as a table and a script splits each line at its first " : ". The

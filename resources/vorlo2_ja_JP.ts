@@ -679,6 +679,51 @@
         <source>Try CoR</source>
         <translation>CoR試行</translation>
     </message>
+    <message>
+        <location filename="../ct/proc_ctrl.ui" line="220"/>
+        <source>Find CoR</source>
+        <translation>CoR自動検出</translation>
+    </message>
+    <message>
+        <location filename="../ct/proc_ctrl.ui" line="226"/>
+        <source>Filter :</source>
+        <translation>フィルタ :</translation>
+    </message>
+    <message>
+        <location filename="../ct/proc_ctrl.ui" line="230"/>
+        <source>Ramp</source>
+        <translation>ランプ</translation>
+    </message>
+    <message>
+        <location filename="../ct/proc_ctrl.ui" line="231"/>
+        <source>Ramp (padded)</source>
+        <translation>ランプ (ゼロ詰め)</translation>
+    </message>
+    <message>
+        <location filename="../ct/proc_ctrl.ui" line="232"/>
+        <source>Shepp-Logan</source>
+        <translation>Shepp-Logan</translation>
+    </message>
+    <message>
+        <location filename="../ct/proc_ctrl.ui" line="233"/>
+        <source>Cosine</source>
+        <translation>コサイン</translation>
+    </message>
+    <message>
+        <location filename="../ct/proc_ctrl.ui" line="234"/>
+        <source>Hamming</source>
+        <translation>ハミング</translation>
+    </message>
+    <message>
+        <location filename="../ct/proc_ctrl.ui" line="235"/>
+        <source>Hann</source>
+        <translation>ハン</translation>
+    </message>
+    <message>
+        <location filename="../ct/proc_ctrl.ui" line="242"/>
+        <source>Ring Removal</source>
+        <translation>リング除去</translation>
+    </message>
 </context>
 <context>
     <name>SeekCtrl</name>

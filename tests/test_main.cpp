@@ -1,6 +1,10 @@
 #include "tests/test_registry.h"
 
+#ifdef VORLO_TEST_NO_WIDGETS
+#include <QGuiApplication>
+#else
 #include <QApplication>
+#endif
 #include <QTest>
 #include <cstdio>
 #include <cstring>
@@ -17,7 +21,11 @@ std::vector<std::pair<const char *, Factory>> &registry()
 // Usage: tests_x [--only ClassName] [QTest options...]
 int main(int argc, char **argv)
 {
+#ifdef VORLO_TEST_NO_WIDGETS
+    QGuiApplication app(argc, argv); // programs that link no Qt Widgets
+#else
     QApplication app(argc, argv);
+#endif
     const char *only = nullptr;
     std::vector<char *> args;
     for (int i = 0; i < argc; ++i) {

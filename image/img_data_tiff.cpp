@@ -21,6 +21,8 @@ namespace {
 // 1000 times, ZSTD and LZMA far more), and decoding stops at the first strip
 // or tile that does not deliver its rows.
 constexpr qint64 maxPixels = qint64(1) << 30;
+// Decoded (compressed) images are also held to 1 GiB of pixels in memory.
+constexpr qint64 maxDecodedBytes = qint64(1) << 30;
 
 struct TiffFile {
     TIFF *tif = nullptr;
@@ -220,9 +222,10 @@ bool ImgDataTiff::readProps(const QString &path, int &width, int &height)
     const qint64 fileSize = QFileInfo(path).size();
     // Plain pixels must all be in the file; compressed ones only in the image.
     const bool plainTooLong = t.compression == COMPRESSION_NONE && bytes > fileSize;
+    const bool decodedTooLarge = t.compression != COMPRESSION_NONE && bytes > maxDecodedBytes;
     if (t.width == 0 || t.height == 0 || t.width > quint32(std::numeric_limits<int>::max())
-        || t.height > quint32(std::numeric_limits<int>::max()) || pixels > maxPixels
-        || plainTooLong) {
+        || t.height > quint32(std::numeric_limits<int>::max()) || pixels > maxPixels || plainTooLong
+        || decodedTooLarge) {
         qDebug()
             << "TIFF image size does not fit the file :"
             << qPrintable(

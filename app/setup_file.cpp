@@ -1,11 +1,11 @@
 #include "app/setup_file.h"
 
+#include "util/safe_file.h"
 #include "util/text_util.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTextStream>
 
 namespace {
@@ -86,14 +86,11 @@ QString SetupFile::formatLine(const Item &item)
 
 bool SetupFile::write(const QString &fname, const QVector<Section> &sections)
 {
-    // Written aside and renamed at the end, so that a failed write leaves a
-    // setup saved earlier under the same name as it was.
-    QSaveFile file(fname);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        logOpenFailure(fname);
-        return false;
-    }
-    QTextStream out(&file);
+    // Made in memory, then written whole under a temporary name and renamed,
+    // so that a failed write leaves a setup saved earlier under the same name
+    // as it was.
+    QString text;
+    QTextStream out(&text);
     out << header << '\n';
     for (const Section &s : sections) {
         out << '\n' << s.title << "\n\n";
@@ -101,7 +98,15 @@ bool SetupFile::write(const QString &fname, const QVector<Section> &sections)
             out << formatLine(item) << '\n';
     }
     out.flush();
-    if (out.status() != QTextStream::Ok || !file.commit()) {
+    // What an open for writing would refuse: no name, a folder in its place,
+    // or a folder that is missing or closed to writing.
+    const QFileInfo fi(fname);
+    const QFileInfo folder(fi.absolutePath());
+    if (fname.isEmpty() || fi.isDir() || !folder.isDir() || !folder.isWritable()) {
+        logOpenFailure(fname);
+        return false;
+    }
+    if (!writeWholeFile(fname, text.toUtf8())) {
         qDebug().noquote() << QString("can't write save setup file : \"%1\"").arg(fname);
         return false;
     }

@@ -6,6 +6,7 @@
 #include "ct/float_tiff.h"
 #include "ct/range_dispatch.h"
 #include "ct/saving_data.h"
+#include "image/img_data.h"
 #include "image/img_datas.h"
 
 #include <QCoreApplication>
@@ -44,24 +45,30 @@ void memoryNow(double &rss, double &hwm)
     }
 }
 
-// A scan of m projections, nDet pixels across a vertical axis at its middle
-// and `slices` image rows: a centred disk and an off-centre one per row.
+// A scan of m projections, nDet pixels across the axis at its middle and
+// `slices` detector lines along it: a centred disk and an off-centre one per
+// line. With a vertical axis the lines are image rows (images nDet x slices),
+// with a horizontal one image columns (images slices x nDet).
 struct Scan {
     QTemporaryDir dir;
     ImgDatas stack;
     int nDet;
     int slices;
     double cor;
+    bool vertical;
 
-    Scan(int n, int m, int rows)
+    Scan(int n, int m, int rows, bool axisVertical = true)
         : nDet(n + 3)
         , slices(rows)
         , cor((n + 3) / 2)
+        , vertical(axisVertical)
     {
+        const int imgW = vertical ? nDet : rows;
+        const int imgH = vertical ? rows : nDet;
         const QByteArray comment
             = QStringLiteral("Prop_ImageWidth=%1,Prop_ImageHeight=%2,BytesPerPixel=2")
-                  .arg(nDet)
-                  .arg(rows)
+                  .arg(imgW)
+                  .arg(imgH)
                   .toLatin1();
         QByteArray head(64, '\0');
         head[0] = 'I';
@@ -76,8 +83,10 @@ struct Scan {
                     const double t = x - cor, t2 = t - 0.2 * n * c;
                     double p = t * t < r * r ? 2e-3 * (1 + y) * std::sqrt(r * r - t * t) : 0;
                     p += t2 * t2 < r2 * r2 ? 4e-3 * std::sqrt(r2 * r2 - t2 * t2) : 0;
-                    qToLittleEndian<quint16>(quint16(std::lround(60000 * std::exp(-p))),
-                        body.data() + 2 * (qsizetype(y) * nDet + x));
+                    const qsizetype at
+                        = vertical ? qsizetype(y) * nDet + x : qsizetype(x) * rows + y;
+                    qToLittleEndian<quint16>(
+                        quint16(std::lround(60000 * std::exp(-p))), body.data() + 2 * at);
                 }
             const QString path = dir.filePath(QString::asprintf("p%05d.img", k));
             QFile f(path);
@@ -105,7 +114,7 @@ double rangeRun(Scan &scan, int count)
     CtRunParams p;
     p.calcCt2 = true;
     p.autoExec = true;
-    p.rotAxIsV = true;
+    p.rotAxIsV = scan.vertical;
     p.cor = scan.cor;
     p.sliceFrom = 0;
     p.sliceTo = scan.slices - 1;
@@ -201,6 +210,68 @@ BENCHMARK(BM_RangeRun)
     ->Args({ 2048, 1800, 4, 1 })
     ->Args({ 2048, 1800, 4, 2 })
     ->ArgNames({ "N", "M", "slices", "calcs" })
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+
+// What watching the projection files costs a range run, for both axis
+// orientations: the same run with the file checks on (guarded mapped reads,
+// a size and time check of every file per slice) and off (the reader as it
+// was before: unguarded reads, no checks). Runs alternate on and off so that
+// the load of a shared machine falls on both alike.
+Scan &scanFor(int n, int m, int rows, bool vertical)
+{
+    static std::map<std::pair<int, bool>, std::unique_ptr<Scan>> scans;
+    auto &s = scans[{ n, vertical }];
+    if (!s)
+        s = std::make_unique<Scan>(n, m, rows, vertical);
+    return *s;
+}
+
+void BM_RangeRunFileChecks(benchmark::State &state)
+{
+    const int n = int(state.range(0)), m = int(state.range(1)), rows = int(state.range(2));
+    const bool vertical = state.range(3) != 0;
+    const int pairs = int(state.range(4));
+    Scan &scan = scanFor(n, m, rows, vertical);
+    // Wall time and process CPU time (both calculators): on a machine shared
+    // with other work the CPU time is the steadier of the two.
+    double on = 1e300, off = 1e300, cpuOn = 1e300, cpuOff = 1e300;
+    const auto run = [&](bool checks, double &wall, double &cpu) {
+        ImgData::setFileChecks(checks);
+        const std::clock_t c0 = std::clock();
+        const double t = rangeRun(scan, 2);
+        const double c = double(std::clock() - c0) / CLOCKS_PER_SEC;
+        if (t <= 0)
+            return false;
+        wall = std::min(wall, t);
+        cpu = std::min(cpu, c);
+        return true;
+    };
+    for (auto _ : state) {
+        // Pairs of runs, off then on; the best run of each kind counts.
+        for (int k = 0; k < pairs; ++k) {
+            if (!run(false, off, cpuOff) || !run(true, on, cpuOn)) {
+                state.SkipWithError("range run did not finish");
+                return;
+            }
+        }
+        state.SetIterationTime(on);
+    }
+    ImgData::setFileChecks(true);
+    state.counters["wall_s_on"] = on;
+    state.counters["wall_s_off"] = off;
+    state.counters["cpu_s_on"] = cpuOn;
+    state.counters["cpu_s_off"] = cpuOff;
+    state.counters["cpu_slower_pct"] = 100.0 * (cpuOn / cpuOff - 1.0);
+}
+
+BENCHMARK(BM_RangeRunFileChecks)
+    ->Args({ 512, 720, 16, 1, 3 })
+    ->Args({ 512, 720, 16, 0, 3 })
+    ->Args({ 2048, 1800, 2, 1, 1 })
+    ->Args({ 2048, 1800, 2, 0, 1 })
+    ->ArgNames({ "N", "M", "slices", "axisV", "pairs" })
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);

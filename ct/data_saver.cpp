@@ -1,12 +1,15 @@
 #include "ct/data_saver.h"
 
 #include "ct/float_tiff.h"
+#include "util/safe_file.h"
 #include "util/tsan_handoff.h"
 
+#include <QBuffer>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 
 namespace {
 
@@ -15,25 +18,26 @@ QString joinFolder(const QString &path, const QString &sub)
     return QStringLiteral("%1%2%3").arg(path, QDir::separator(), sub);
 }
 
-void writeDataFile(const QString &filePath, const QByteArray &data)
+bool writeDataFile(const QString &filePath, const QByteArray &data)
 {
-    QFile f(filePath);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        qDebug() << "Can't write file : " << filePath;
-        return;
-    }
-    const qint64 written = f.write(data);
-    const bool flushed = f.flush();
-    f.close();
-    if (written != data.size() || !flushed || f.error() != QFileDevice::NoError)
-        qDebug() << "Can't write file : " << filePath;
+    return writeWholeFile(filePath, data);
 }
 
-void writeImageFile(const QString &filePath, const QImage &img)
+bool writeImageFile(const QString &filePath, const QImage &img)
 {
-    // The format follows the file suffix (png), default quality.
-    if (img.isNull() || !img.save(filePath))
+    // The format follows the file suffix (png), default quality. The picture
+    // is made in memory so that the file is written, checked and renamed in
+    // one piece.
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    const QByteArray format = QFileInfo(filePath).suffix().toLatin1();
+    if (img.isNull() || !buffer.open(QIODevice::WriteOnly)
+        || !img.save(&buffer, format.isEmpty() ? "png" : format.constData())) {
         qDebug() << "Can't write file : " << filePath;
+        return false;
+    }
+    buffer.close();
+    return writeWholeFile(filePath, bytes);
 }
 
 } // namespace
@@ -56,13 +60,14 @@ QStringList DataSaver::targetFolders(
     return folders;
 }
 
-QStringList DataSaver::prepareFolders(
-    const QString &path, const QString &tag, const QString &slice, const QString &fname) const
+QStringList DataSaver::prepareFolders(const QString &path, const QString &tag, const QString &slice,
+    const QString &fname, QString &failed) const
 {
     // An empty base folder would put the sub folders at the file-system root
     // and plain files wherever the program happens to run: refuse it.
     if (path.isEmpty()) {
         qDebug() << "Can't write file : " << fname;
+        failed = fname;
         return {};
     }
     const QStringList folders = targetFolders(path, tag, slice);
@@ -70,11 +75,18 @@ QStringList DataSaver::prepareFolders(
     // dropping the result unnoticed.
     if (folders.isEmpty())
         qDebug() << "No sub folder kind chosen, not saved : " << fname;
+    QStringList made;
     for (const QString &folder : folders) {
-        if (!QDir().mkpath(folder))
+        if (QDir().mkpath(folder)) {
+            made << folder;
+        } else {
             qDebug() << "Can't make folder : " << folder;
+            qDebug() << "Can't write file : " << QDir(folder).filePath(fname);
+            if (failed.isEmpty())
+                failed = QDir(folder).filePath(fname);
+        }
     }
-    return folders;
+    return made;
 }
 
 void DataSaver::saveData(SavingData *data)
@@ -82,9 +94,15 @@ void DataSaver::saveData(SavingData *data)
     if (!data)
         return;
     const QString fname = savingFileName(data->name, data->tag, data->slice, "dat");
-    const QStringList folders = prepareFolders(data->path, data->tag, data->slice, fname);
-    for (const QString &folder : folders)
-        writeDataFile(QFileInfo(QDir(folder), fname).absoluteFilePath(), data->data);
+    QString failed;
+    const QStringList folders = prepareFolders(data->path, data->tag, data->slice, fname, failed);
+    for (const QString &folder : folders) {
+        const QString file = QFileInfo(QDir(folder), fname).absoluteFilePath();
+        if (!writeDataFile(file, data->data) && failed.isEmpty())
+            failed = file;
+    }
+    if (!failed.isEmpty())
+        emit saveFailed(failed, data->slice);
 }
 
 void DataSaver::saveDataWDiscard(SavingData *data)
@@ -99,9 +117,15 @@ void DataSaver::saveImg(SavingImg *img)
     if (!img)
         return;
     const QString fname = savingFileName(img->name, img->tag, img->slice, "png");
-    const QStringList folders = prepareFolders(img->path, img->tag, img->slice, fname);
-    for (const QString &folder : folders)
-        writeImageFile(QFileInfo(QDir(folder), fname).absoluteFilePath(), img->img);
+    QString failed;
+    const QStringList folders = prepareFolders(img->path, img->tag, img->slice, fname, failed);
+    for (const QString &folder : folders) {
+        const QString file = QFileInfo(QDir(folder), fname).absoluteFilePath();
+        if (!writeImageFile(file, img->img) && failed.isEmpty())
+            failed = file;
+    }
+    if (!failed.isEmpty())
+        emit saveFailed(failed, img->slice);
 }
 
 void DataSaver::saveImgWDiscard(SavingImg *img)
@@ -120,12 +144,24 @@ void DataSaver::saveTiff(SavingTiff *tiff)
     if (tiff->values.size() != size_t(qMax(tiff->width, 0)) * size_t(qMax(tiff->height, 0))
         || tiff->values.empty()) {
         qDebug() << "Can't write file : " << fname << "(no values)";
+        emit saveFailed(QDir(tiff->path).filePath(fname), tiff->slice);
         return;
     }
-    const QStringList folders = prepareFolders(tiff->path, tiff->tag, tiff->slice, fname);
-    for (const QString &folder : folders)
-        writeFloatTiff(QFileInfo(QDir(folder), fname).absoluteFilePath(), tiff->values.data(),
-            tiff->width, tiff->height);
+    QString failed;
+    const QStringList folders = prepareFolders(tiff->path, tiff->tag, tiff->slice, fname, failed);
+    if (!folders.isEmpty()) {
+        // Encoded once, written to every folder.
+        const QByteArray file = encodeFloatTiff(tiff->values.data(), tiff->width, tiff->height);
+        for (const QString &folder : folders) {
+            const QString target = QFileInfo(QDir(folder), fname).absoluteFilePath();
+            if (file.isEmpty())
+                qDebug() << "Can't write file : " << target;
+            if ((file.isEmpty() || !writeWholeFile(target, file)) && failed.isEmpty())
+                failed = target;
+        }
+    }
+    if (!failed.isEmpty())
+        emit saveFailed(failed, tiff->slice);
 }
 
 void DataSaver::saveTiffWDiscard(SavingTiff *tiff)

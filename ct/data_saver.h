@@ -2,6 +2,11 @@
 // Writer of the automatically saved results of the parallel calculators. It
 // lives in a thread of its own; its slots are reached by queued signals and
 // run one at a time in arrival order.
+//
+// Every file is written whole or not at all (writeWholeFile): a file that
+// cannot be written leaves an earlier file of its name as it was, is logged
+// with "Can't write file : " and its path, and its record is announced once
+// by saveFailed().
 #include "ct/saving_data.h"
 
 #include <QObject>
@@ -40,12 +45,18 @@ public slots:
     void setSubOfEnergy(bool f);
     void setSubOfSlice(bool f);
 
+signals:
+    // A record's file could not be written whole (logged with its path).
+    void saveFailed(const QString &path, const QString &slice);
+
 private:
     // Makes the folders a record's file goes into (with missing parents) and
-    // returns them; none (logged, with the file name) when the base folder is
-    // empty or sub folders of no kind are asked for.
-    QStringList prepareFolders(
-        const QString &path, const QString &tag, const QString &slice, const QString &fname) const;
+    // returns those that exist; none (logged, with the file name) when the
+    // base folder is empty or sub folders of no kind are asked for. Sets
+    // failed (when still empty) to the first file that cannot be written for
+    // want of its folder.
+    QStringList prepareFolders(const QString &path, const QString &tag, const QString &slice,
+        const QString &fname, QString &failed) const;
 
     bool inSubFoldersFlag = false;
     bool subOfEnergyFlag = false;

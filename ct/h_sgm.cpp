@@ -59,6 +59,12 @@ void resampleLine(const double *line, const CorGeometry &g, double *out)
 
 namespace {
 
+void logChangedFile(int slice, const ImgData *img)
+{
+    qDebug() << "Sinogram of slice" << slice
+             << "not built, image file changed since loading : " << img->fileName();
+}
+
 bool hasSize(const ImgData *img, int w, int h) { return img->width() == w && img->height() == h; }
 
 // Reads detector line `slice` of img into line (nDet values).
@@ -93,6 +99,10 @@ bool genSinogram0(HSgm *hSgm, int imgWidth, int imgHeight, const ImgData *const 
         if (!img || !img->ready() || !hasSize(img, imgWidth, imgHeight)) {
             qDebug() << "Mismatch image size in sinogram : image" << k << ":"
                      << (img ? img->fileName() : QString());
+            return false;
+        }
+        if (img->fileRefused()) {
+            logChangedFile(slice, img);
             return false;
         }
     }
@@ -155,6 +165,16 @@ bool genSinogram0(HSgm *hSgm, int imgWidth, int imgHeight, const ImgData *const 
             if (!(b > 0.0))
                 b = 1.0;
             sgmRow[j] = std::log(i0Line[std::size_t(j)] / b);
+        }
+    }
+    // Every line has been read: a file that is still as it was at load now
+    // cannot have given this slice anything else. One changed since load (or
+    // cut during the reads) may have mixed old and new values: no sinogram.
+    for (int k = 0; k < count; ++k) {
+        if (!projections[k]->checkFile()) {
+            logChangedFile(slice, projections[k]);
+            hSgm->resize(0, 0);
+            return false;
         }
     }
     return true;

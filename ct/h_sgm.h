@@ -74,7 +74,10 @@ void resampleLine(const double *line, const CorGeometry &g, double *out);
 // Returns true when a sinogram was built (hSgm->built()).
 // A centre outside the detector leaves the holder as it was, silently. A slice
 // outside the image lines, or an image, I0 or BG of another size than the stack,
-// is refused with a log line and also leaves the holder as it was. A centre that
+// is refused with a log line and also leaves the holder as it was. A
+// projection file that changed since it was loaded (ImgData::checkFile, asked
+// after the lines were read) refuses the build with a log line naming the file
+// and leaves the holder without arrays. A centre that
 // leaves no sample (width <= 0) or an empty stack resizes the holder to no arrays.
 bool genSinogram0(HSgm *hSgm, const ImgDatas *stack, bool rotAxIsV, double cor, int slice);
 

@@ -1,12 +1,12 @@
 #include "ct/run_record.h"
 
 #include "ct/saving_data.h"
+#include "util/safe_file.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
@@ -264,11 +264,8 @@ bool writeRunRecord(const RunRecordFacts &facts, const RunRecordPlace &place)
         return false;
     }
     const QString path = QFileInfo(QDir(place.path), fname).absoluteFilePath();
-    QSaveFile f(path);
-    const QByteArray text = runRecordText(facts, place);
-    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size() || !f.commit()) {
-        qDebug() << "Can't write file : " << path;
-        return false;
-    }
-    return true;
+    // Whole or not at all: every step is checked and the size verified before
+    // the record replaces an earlier one of the same name (QSaveFile::commit()
+    // has been seen to report success on a full disk).
+    return writeWholeFile(path, runRecordText(facts, place));
 }

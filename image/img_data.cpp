@@ -1,6 +1,7 @@
 #include "image/img_data.h"
 
 #include "image/level_map.h"
+#include "image/mapped_read.h"
 #include "image/pixel_block.h"
 
 #include <QDebug>
@@ -10,9 +11,29 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
+
+std::atomic<bool> fileChecksOn { true };
+
+// Size and modification time (ns) of a file; false when it cannot be seen.
+bool fileStamp(const QString &path, qint64 &size, qint64 &mtimeNs)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    size = qint64(st.st_size);
+    mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + qint64(st.st_mtim.tv_nsec);
+    return true;
+}
+
+// Runs f() with bus errors of a cut mapped file turned into a false return.
+template <typename F> bool guarded(F &f)
+{
+    return runGuarded([](void *p) { (*static_cast<F *>(p))(); }, &f);
+}
 
 template <typename T> inline T load(const unsigned char *p)
 {
@@ -44,10 +65,9 @@ template <typename T> std::vector<unsigned char> levelTable(const LevelMap &map)
 }
 
 template <typename T>
-void paintByTable(
-    const unsigned char *pix, int width, int height, const LevelMap &map, QImage &image)
+void paintByTable(const unsigned char *pix, int width, int height,
+    const std::vector<unsigned char> &table, QImage &image)
 {
-    const std::vector<unsigned char> table = levelTable<T>(map);
     const std::size_t rowBytes = std::size_t(width) * sizeof(T);
     for (int i = 0; i < height; ++i) {
         const unsigned char *src = pix + std::size_t(i) * rowBytes;
@@ -100,6 +120,12 @@ void ImgData::init()
 bool ImgData::load()
 {
     ready_ = false;
+    refused_ = false;
+    // The file as it is before anything is read: any later change counts.
+    loadSize_ = -1;
+    loadMtimeNs_ = 0;
+    if (mapFile_ && !fileStamp(fileName_, loadSize_, loadMtimeNs_))
+        loadSize_ = -1;
     int w = 0;
     int h = 0;
     const bool ok = readProps(fileName_, w, h);
@@ -127,37 +153,42 @@ void ImgData::scanMinMax()
     if (hasPixels() && width_ > 0 && height_ > 0) {
         const std::size_t count = std::size_t(width_) * std::size_t(height_);
         const unsigned char *p = pixels();
-        switch (format_) {
-        case PixelFormat::U8:
-            minMaxOf<quint8>(p, count, lo, hi);
-            break;
-        case PixelFormat::I8:
-            minMaxOf<qint8>(p, count, lo, hi);
-            break;
-        case PixelFormat::U16:
-            minMaxOf<quint16>(p, count, lo, hi);
-            break;
-        case PixelFormat::I16:
-            minMaxOf<qint16>(p, count, lo, hi);
-            break;
-        case PixelFormat::U32:
-            minMaxOf<quint32>(p, count, lo, hi);
-            break;
-        case PixelFormat::I32:
-            minMaxOf<qint32>(p, count, lo, hi);
-            break;
-        case PixelFormat::F32: {
-            // All-NaN data leaves the float limits; keep the double ones then.
-            double flo, fhi;
-            minMaxOf<float>(p, count, flo, fhi);
-            if (flo <= fhi) {
-                lo = flo;
-                hi = fhi;
+        auto scan = [&] {
+            switch (format_) {
+            case PixelFormat::U8:
+                minMaxOf<quint8>(p, count, lo, hi);
+                break;
+            case PixelFormat::I8:
+                minMaxOf<qint8>(p, count, lo, hi);
+                break;
+            case PixelFormat::U16:
+                minMaxOf<quint16>(p, count, lo, hi);
+                break;
+            case PixelFormat::I16:
+                minMaxOf<qint16>(p, count, lo, hi);
+                break;
+            case PixelFormat::U32:
+                minMaxOf<quint32>(p, count, lo, hi);
+                break;
+            case PixelFormat::I32:
+                minMaxOf<qint32>(p, count, lo, hi);
+                break;
+            case PixelFormat::F32: {
+                // All-NaN data leaves the float limits; keep the double ones then.
+                double flo, fhi;
+                minMaxOf<float>(p, count, flo, fhi);
+                if (flo <= fhi) {
+                    lo = flo;
+                    hi = fhi;
+                }
+                break;
             }
-            break;
-        }
-        case PixelFormat::None:
-            break;
+            case PixelFormat::None:
+                break;
+            }
+        };
+        if (!guardedRead(scan)) {
+            lo = hi = 0.0;
         }
     } else if (width_ > 0 && height_ > 0) {
         std::vector<double> buf(static_cast<std::size_t>(width_));
@@ -183,8 +214,9 @@ double ImgData::value(int x, int y) const
     if (hasPixels()) {
         double v = 0.0;
         const int b = bytesOf(format_);
-        convert(pixels() + (std::size_t(y) * std::size_t(width_) + std::size_t(x)) * std::size_t(b),
-            format_, 1, std::size_t(b), &v);
+        convertPixels(
+            pixels() + (std::size_t(y) * std::size_t(width_) + std::size_t(x)) * std::size_t(b), 1,
+            std::size_t(b), &v);
         return v;
     }
     std::vector<double> buf(static_cast<std::size_t>(width_));
@@ -201,14 +233,32 @@ void ImgData::toImage(QImage &image, const LevelMap &map) const
         qDebug() << "Can not make the display image of" << fileName_;
         return;
     }
-    if (hasPixels() && format_ == PixelFormat::U16) {
-        paintByTable<quint16>(pixels(), width_, height_, map, out);
-    } else if (hasPixels() && format_ == PixelFormat::I16) {
-        paintByTable<qint16>(pixels(), width_, height_, map, out);
-    } else if (hasPixels() && format_ == PixelFormat::U8) {
-        paintByTable<quint8>(pixels(), width_, height_, map, out);
-    } else if (hasPixels() && format_ == PixelFormat::I8) {
-        paintByTable<qint8>(pixels(), width_, height_, map, out);
+    const bool byTable = hasPixels()
+        && (format_ == PixelFormat::U16 || format_ == PixelFormat::I16 || format_ == PixelFormat::U8
+            || format_ == PixelFormat::I8);
+    if (byTable) {
+        // The tables are made before the guarded part, which allocates nothing.
+        std::vector<unsigned char> table;
+        if (format_ == PixelFormat::U16)
+            table = levelTable<quint16>(map);
+        else if (format_ == PixelFormat::I16)
+            table = levelTable<qint16>(map);
+        else if (format_ == PixelFormat::U8)
+            table = levelTable<quint8>(map);
+        else
+            table = levelTable<qint8>(map);
+        auto paint = [&] {
+            if (format_ == PixelFormat::U16)
+                paintByTable<quint16>(pixels(), width_, height_, table, out);
+            else if (format_ == PixelFormat::I16)
+                paintByTable<qint16>(pixels(), width_, height_, table, out);
+            else if (format_ == PixelFormat::U8)
+                paintByTable<quint8>(pixels(), width_, height_, table, out);
+            else
+                paintByTable<qint8>(pixels(), width_, height_, table, out);
+        };
+        if (!guardedRead(paint))
+            out.fill(0);
     } else {
         std::vector<double> buf(static_cast<std::size_t>(width_));
         for (int i = 0; i < height_; ++i) {
@@ -237,16 +287,74 @@ double *ImgData::rowFromPixels(int i, double *buffer) const
 {
     const std::size_t b = std::size_t(bytesOf(format_));
     const unsigned char *src = pixels() + std::size_t(i) * std::size_t(width_) * b;
-    convert(src, format_, width_, b, buffer);
+    convertPixels(src, width_, b, buffer);
     return buffer;
 }
 
 double *ImgData::columnFromPixels(int j, double *buffer) const
 {
     const std::size_t b = std::size_t(bytesOf(format_));
-    convert(pixels() + std::size_t(j) * b, format_, height_, std::size_t(width_) * b, buffer);
+    convertPixels(pixels() + std::size_t(j) * b, height_, std::size_t(width_) * b, buffer);
     return buffer;
 }
+
+bool ImgData::convertPixels(const unsigned char *src, int n, std::size_t stride, double *dst) const
+{
+    if (fileRefused()) {
+        std::fill(dst, dst + n, 0.0);
+        return false;
+    }
+    if (!block_->isMapped() || !fileChecksOn.load(std::memory_order_relaxed)) {
+        convert(src, format_, n, stride, dst);
+        return true;
+    }
+    const PixelFormat format = format_;
+    auto read = [=] { convert(src, format, n, stride, dst); };
+    if (guarded(read))
+        return true;
+    refuse();
+    std::fill(dst, dst + n, 0.0);
+    return false;
+}
+
+template <typename F> bool ImgData::guardedRead(F &f) const
+{
+    if (fileRefused())
+        return false;
+    if (!block_ || !block_->isMapped() || !fileChecksOn.load(std::memory_order_relaxed)) {
+        f();
+        return true;
+    }
+    if (guarded(f))
+        return true;
+    refuse();
+    return false;
+}
+
+void ImgData::refuse() const
+{
+    if (!refused_.exchange(true, std::memory_order_acq_rel))
+        qDebug() << "Image file changed since loading : " << fileName_;
+}
+
+bool ImgData::checkFile() const
+{
+    if (fileRefused())
+        return false;
+    if (!mapFile_ || !ready_ || !fileChecksOn.load(std::memory_order_relaxed))
+        return true;
+    qint64 size = -1;
+    qint64 mtime = 0;
+    if (loadSize_ >= 0 && fileStamp(fileName_, size, mtime) && size == loadSize_
+        && mtime == loadMtimeNs_)
+        return true;
+    refuse();
+    return false;
+}
+
+void ImgData::setFileChecks(bool on) { fileChecksOn.store(on); }
+
+bool ImgData::fileChecks() { return fileChecksOn.load(); }
 
 void ImgData::convert(
     const unsigned char *src, PixelFormat format, int n, std::size_t stride, double *dst)

@@ -17,8 +17,18 @@
 //
 // Open files: an image in memory mode holds no file descriptor after load();
 // its pixel block stays mapped (or copied) until the object is destroyed.
-// A mapped file must not be shortened by another program while it is loaded.
+//
+// Files that change: by default the pixels are a private copy, which nothing
+// done to the file later can touch (I0, BG). Members of an image stack are
+// loaded with setMapFile(true): their pixels may stay in the file's own
+// pages, shared with the page cache, so that a scan of thousands of images
+// costs no private memory. Such an image watches its file: reads of its
+// mapped pages are guarded against the file being cut (no crash), and
+// checkFile() compares the file's size and modification time with those seen
+// at load. Once either has changed, or a guarded read hit a cut, the image is
+// refused: one log line names the file and every later read gives zeros.
 #include <QString>
+#include <QtGlobal>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -73,6 +83,24 @@ public:
     // Defined with ColorBar in the display library.
     void toImage(QImage &image, ColorBar &bar);
 
+    // Stack members: pixels may be mapped from the file, and the file is
+    // watched (see above). Set before load(); off by default.
+    void setMapFile(bool f) { mapFile_ = f; }
+    bool mapFile() const { return mapFile_; }
+
+    // For a watched image: false when its file's size or modification time
+    // differs from load time (one stat), or the image was refused before;
+    // the first refusal logs "Image file changed since loading : " with the
+    // path. True for an image that does not watch its file. Thread-safe.
+    bool checkFile() const;
+    // True once the image has been refused (no file access).
+    bool fileRefused() const { return refused_.load(std::memory_order_acquire); }
+
+    // On by default. Off turns the file checks and the guard of mapped reads
+    // off, as the reader was without them; only for measuring their cost.
+    static void setFileChecks(bool on);
+    static bool fileChecks();
+
     bool ready() const { return ready_; }
     bool keepInMemory() const { return keepInMemory_; }
     void setKeepInMemory(bool f) { keepInMemory_ = f; }
@@ -114,6 +142,15 @@ protected:
     double *rowFromPixels(int i, double *buffer) const;
     double *columnFromPixels(int j, double *buffer) const;
 
+    // Refuses the image (once: one log line naming the file).
+    void refuse() const;
+    // Converts from the pixel block, guarded when it is mapped; false (the
+    // image is then refused) when the file was cut under the mapping.
+    bool convertPixels(const unsigned char *src, int n, std::size_t stride, double *dst) const;
+    // Runs f() over the pixel block, guarded when it is mapped; false (the
+    // image is then refused) when the file was cut or had been refused.
+    template <typename F> bool guardedRead(F &f) const;
+
     // Converts n pixels of the given format, spaced stride bytes apart, to doubles.
     static void convert(
         const unsigned char *src, PixelFormat format, int n, std::size_t stride, double *dst);
@@ -131,9 +168,14 @@ private:
     PixelFormat format_ = PixelFormat::None;
     std::unique_ptr<PixelBlock> block_;
     std::mutex scanMutex_;
+    bool mapFile_ = false;
+    qint64 loadSize_ = -1; // the file as seen at load (watched images)
+    qint64 loadMtimeNs_ = 0;
+    mutable std::atomic<bool> refused_ { false };
 };
 
-// ITEX image: a 64-byte header, a comment of L bytes from byte 64, then the
+// ITEX image (pixels mapped for stack members on little-endian hosts, else
+// copied): a 64-byte header, a comment of L bytes from byte 64, then the
 // pixel block of 16- or 32-bit unsigned little-endian pixels, [y][x].
 class ImgDataITEX : public ImgData {
 public:
@@ -164,8 +206,8 @@ private:
 // or 32-bit integer or 32-bit float samples, in strips or tiles. Kinds that
 // cannot be decoded (colour, palette, unknown codecs) are refused at load.
 // The pixels are always held in memory, whatever keepInMemory says: mapped
-// from the file when it holds them as plain strips in host byte order,
-// decoded otherwise.
+// from the file (stack members, setMapFile) when it holds them as plain
+// strips in host byte order, copied or decoded otherwise.
 class ImgDataTiff : public ImgData {
 public:
     ImgDataTiff();

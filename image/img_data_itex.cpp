@@ -194,7 +194,8 @@ bool ImgDataITEX::open()
     }
     std::unique_ptr<PixelBlock> block;
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-    block = PixelBlock::mapFile(fileName(), dataOffset_, length);
+    if (mapFile())
+        block = PixelBlock::mapFile(fileName(), dataOffset_, length);
 #endif
     if (!block)
         block = PixelBlock::readFile(fileName(), dataOffset_, length);

@@ -15,10 +15,14 @@
 
 namespace {
 
-// Largest decoded image accepted, and the most a compressed file may expand:
-// a header cannot make the reader allocate more than the file can hold.
+// Largest decoded image accepted. Within it, the memory for the pixels is
+// what the header's width x height x sample size says: a compressed file may
+// expand by any ratio (a constant image in one LZW strip expands more than
+// 1000 times, ZSTD and LZMA far more), and decoding stops at the first strip
+// or tile that does not deliver its rows.
 constexpr qint64 maxPixels = qint64(1) << 30;
-constexpr qint64 maxExpansion = 1100; // above deflate's and LZW's best ratios
+// Decoded (compressed) images are also held to 1 GiB of pixels in memory.
+constexpr qint64 maxDecodedBytes = qint64(1) << 30;
 
 struct TiffFile {
     TIFF *tif = nullptr;
@@ -216,10 +220,12 @@ bool ImgDataTiff::readProps(const QString &path, int &width, int &height)
     const qint64 pixels = qint64(t.width) * qint64(t.height);
     const qint64 bytes = pixels * bytesOf(format);
     const qint64 fileSize = QFileInfo(path).size();
-    const qint64 limit = t.compression == COMPRESSION_NONE ? fileSize : fileSize * maxExpansion;
+    // Plain pixels must all be in the file; compressed ones only in the image.
+    const bool plainTooLong = t.compression == COMPRESSION_NONE && bytes > fileSize;
+    const bool decodedTooLarge = t.compression != COMPRESSION_NONE && bytes > maxDecodedBytes;
     if (t.width == 0 || t.height == 0 || t.width > quint32(std::numeric_limits<int>::max())
-        || t.height > quint32(std::numeric_limits<int>::max()) || pixels > maxPixels
-        || bytes > limit) {
+        || t.height > quint32(std::numeric_limits<int>::max()) || pixels > maxPixels || plainTooLong
+        || decodedTooLarge) {
         qDebug()
             << "TIFF image size does not fit the file :"
             << qPrintable(
@@ -250,7 +256,10 @@ bool ImgDataTiff::open()
     }
     const int bytes = bytesOf(format);
     const std::size_t rowBytes = std::size_t(width()) * std::size_t(bytes);
-    if (auto mapped = mapPlainStrips(file.tif, fileName(), t.compression, rowBytes, t.height)) {
+    auto mapped = mapFile()
+        ? mapPlainStrips(file.tif, fileName(), t.compression, rowBytes, t.height)
+        : nullptr;
+    if (mapped) {
         setPixels(std::move(mapped), format);
         return true;
     }

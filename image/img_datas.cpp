@@ -52,6 +52,8 @@ bool ImgDatas::add(const QString &filePath)
     if (!img)
         return false; // the type test has logged "Unknown file type : "
     img->setKeepInMemory(true);
+    // Members share the file's pages and watch the file for changes.
+    img->setMapFile(true);
     img->setFileName(filePath);
     if (!img->load()) {
         qDebug() << "File is not ready to access" << filePath;

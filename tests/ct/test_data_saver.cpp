@@ -3,19 +3,24 @@
 #include "ct/saving_data.h"
 #include "image/img_data.h"
 #include "tests/test_registry.h"
+#include "util/safe_file.h"
 #include "util/tsan_handoff.h"
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
+#include <sys/resource.h>
 #include <tiffio.h>
 #include <vector>
 
@@ -50,6 +55,30 @@ QString cG(double v)
     return QString::fromLatin1(buf);
 }
 
+// Limits the size of files this process may write while it lives, as a full
+// disk or quota would; writes beyond it fail (EFBIG) instead of a signal.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim = saved;
+        lim.rlim_cur = bytes;
+        ok = setrlimit(RLIMIT_FSIZE, &lim) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+    }
+    bool ok = false;
+
+private:
+    rlimit saved {};
+    void (*oldHandler)(int) = nullptr;
+};
+
 } // namespace
 
 // Sends records from another thread, as a calculator does.
@@ -76,6 +105,7 @@ private slots:
     void floatTiffNamesAndSubFolders();
     void floatTiffRefusals();
     void queuedFromAnotherThread();
+    void failedWriteKeepsEarlierFilesAndIsAnnounced();
 };
 
 void TestDataSaver::namesAndLabels()
@@ -457,6 +487,78 @@ void TestDataSaver::queuedFromAnotherThread()
             readAll(tmp.filePath(savingSliceLabel(s) + "/ct-E1-" + savingSliceLabel(s) + ".dat")),
             QByteArray::number(s));
     QVERIFY(QFile::exists(tmp.filePath("00004/ct-E1-00004.png")));
+}
+
+void TestDataSaver::failedWriteKeepsEarlierFilesAndIsAnnounced()
+{
+    QTemporaryDir tmp;
+    DataSaver saver;
+    QSignalSpy failed(&saver, &DataSaver::saveFailed);
+    // Files of an earlier run under the names of the new results, in both sub
+    // folders ("of Energy" and "of Slice").
+    saver.setSubFolders(true, true, true);
+    QImage small(8, 8, QImage::Format_Grayscale8);
+    small.fill(40);
+    saver.saveData(new SavingData { tmp.path(), "ct", "a", "00005", "earlier" });
+    saver.saveImg(new SavingImg { tmp.path(), "ct", "a", "00005", small });
+    const std::vector<float> few(4, 1.5f);
+    auto *tiffOld = new SavingTiff { tmp.path(), "ct", "a", "00005", few, 2, 2, {} };
+    saver.saveTiff(tiffOld);
+    delete tiffOld;
+    QCOMPARE(failed.count(), 0);
+    const QStringList before = filesUnder(tmp.path());
+    QCOMPARE(before.size(), 6);
+    std::map<QString, QByteArray> old;
+    for (const QString &f : before)
+        old[f] = readAll(tmp.filePath(f));
+
+    // New results too big for what the file system still takes.
+    QImage noisy(512, 512, QImage::Format_Grayscale8);
+    QRandomGenerator noise(17);
+    for (int y = 0; y < 512; ++y)
+        for (int x = 0; x < 512; ++x)
+            noisy.scanLine(y)[x] = uchar(noise.bounded(256));
+    std::vector<float> many(512 * 512);
+    for (size_t i = 0; i < many.size(); ++i)
+        many[i] = float(i % 1013) * 0.37f;
+    {
+        FileSizeLimit limit(4096);
+        QVERIFY(limit.ok);
+        for (const char *ext : { "dat", "png", "tif" })
+            for (const char *sub : { "a", "00005" })
+                QTest::ignoreMessage(QtDebugMsg,
+                    QRegularExpression(
+                        QString("^Can't write file :  \".*/%1/ct-a-00005\\.%2\"$").arg(sub, ext)));
+        saver.saveDataWDiscard(
+            new SavingData { tmp.path(), "ct", "a", "00005", QByteArray(100000, '7') });
+        saver.saveImgWDiscard(new SavingImg { tmp.path(), "ct", "a", "00005", noisy });
+        saver.saveTiffWDiscard(
+            new SavingTiff { tmp.path(), "ct", "a", "00005", many, 512, 512, {} });
+    }
+    // One announcement per record, naming its file and slice.
+    QCOMPARE(failed.count(), 3);
+    QStringList exts;
+    for (const QList<QVariant> &args : failed) {
+        QCOMPARE(args.at(1).toString(), QString("00005"));
+        exts << QFileInfo(args.at(0).toString()).suffix();
+        QVERIFY(args.at(0).toString().startsWith(tmp.path()));
+    }
+    QCOMPARE(exts, QStringList({ "dat", "png", "tif" }));
+    // The earlier files are untouched and no temporary file is left behind.
+    QCOMPARE(filesUnder(tmp.path()), before);
+    for (const QString &f : before)
+        QVERIFY2(readAll(tmp.filePath(f)) == old[f], qPrintable(f));
+
+    // A folder that cannot be made is a failed record as well.
+    const QString blocker = tmp.filePath("blocker");
+    QVERIFY(writeWholeFile(blocker, "x"));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can't make folder : .*blocker"));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can't write file : .*blocker"));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can't make folder : .*blocker"));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Can't write file : .*blocker"));
+    saver.saveDataWDiscard(new SavingData { blocker, "ct", "a", "00009", "x" });
+    QCOMPARE(failed.count(), 4);
+    QCOMPARE(failed.last().at(1).toString(), QString("00009"));
 }
 
 VORLO_TEST(TestDataSaver)

@@ -22,6 +22,7 @@ std::unique_ptr<ImgData> loadItex(const QString &path, bool inMemory = true)
     if (!img)
         return nullptr;
     img->setKeepInMemory(inMemory);
+    img->setMapFile(true); // as a stack member: mapped when it can be
     img->setFileName(path);
     img->load();
     return img;

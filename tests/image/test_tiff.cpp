@@ -58,6 +58,7 @@ std::unique_ptr<ImgData> loadFile(const QString &path)
     if (!img)
         return nullptr;
     img->setKeepInMemory(true);
+    img->setMapFile(true); // as a stack member: mapped when it can be
     img->setFileName(path);
     img->load();
     return img;

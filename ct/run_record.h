@@ -2,7 +2,8 @@
 // The run record of a range run: one plain-text file "<name>-<tag>-run.txt"
 // beside the files the run saved, with what is needed to run it again (date,
 // program version, input files, I0 and BG, the centre of every slice, slice
-// range and step, angle offset, calculation region, data limits, threads).
+// range and step, angle offset, calculation region, data limits, threads and
+// the back-projection routine).
 //
 // Lines are "key : value" with the keys padded to one column, so that a person
 // reads them as a table and a script splits each line at its first " : ". The
@@ -62,6 +63,7 @@ struct RunRecordFacts {
     int slicesDone = 0; // slices whose calculation had ended when the run ended
     bool stopped = false; // stopped by hand before the range was exhausted
     int threadsUsed = 0; // calculators that took part
+    QString kernel; // the back-projection routine the calculators ran (bpRoutineName)
     QVector<RunRecordRegion> regions; // one per calculator that took part
     QVector<RunRecordTarget> targets; // the auto-save kinds that were on
 };

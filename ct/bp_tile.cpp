@@ -12,19 +12,20 @@
 
 void bpFillPairs(const double *f, int n, double *pairs)
 {
-    for (int j = 0; j < kBpPairsFront; ++j) {
-        pairs[2 * j] = f[0];
-        pairs[2 * j + 1] = 0.0;
+    const int len = kBpPairsFront + n + kBpPairsBack;
+    double *a = pairs + kBpPairsFront; // a[k] = f[k] - d[k]
+    double *d = a + len; // d[k]
+    for (int k = -kBpPairsFront; k < 0; ++k) {
+        a[k] = f[0];
+        d[k] = 0.0;
     }
-    double *q = pairs + 2 * kBpPairsFront; // pair k at q[2k], q[2k + 1]
     for (int k = 0; k + 1 < n; ++k) {
-        const double d = f[k + 1] - f[k];
-        q[2 * k] = f[k] - d;
-        q[2 * k + 1] = d;
+        d[k] = f[k + 1] - f[k];
+        a[k] = f[k] - d[k];
     }
     for (int k = n - 1; k < n + kBpPairsBack; ++k) {
-        q[2 * k] = f[n - 1];
-        q[2 * k + 1] = 0.0;
+        a[k] = f[n - 1];
+        d[k] = 0.0;
     }
 }
 
@@ -82,38 +83,54 @@ constexpr std::uint64_t kOneBits = 0x3FF0000000000000ull; // 1.0
 // updated without asking the formula; the fixed-point error is below 1e-12.
 constexpr std::int64_t kHair = std::int64_t(1) << 32;
 
-// The pair for fixed-point u: the index is the integer part.
-__attribute__((always_inline)) inline const double *pairAt(const char *tb, std::uint64_t u)
-{
-    return reinterpret_cast<const double *>(tb + ((u >> kFracBits) << 4));
-}
+// A projection's table as the routine reads it: `a` points at f[k] - d[k] of
+// the block's base sample kb (so u >> 52 indexes it directly) and the d[k]
+// follow dOff bytes later.
+struct Table {
+    const char *a;
+    std::ptrdiff_t dOff;
+};
 
 __attribute__((target("avx2,fma"), always_inline)) inline double valueAt(
-    const char *tb, std::uint64_t u)
+    const Table &tb, std::uint64_t u)
 {
-    const double *p = pairAt(tb, u);
+    const char *p = tb.a + ((u >> kFracBits) << 3);
     const std::uint64_t bits = (u & kFracMask) | kOneBits;
-    double onePlusT;
+    double onePlusT, a, d;
     std::memcpy(&onePlusT, &bits, sizeof onePlusT);
-    return _mm_cvtsd_f64(_mm_fmadd_sd(_mm_set_sd(onePlusT), _mm_set_sd(p[1]), _mm_set_sd(p[0])));
+    std::memcpy(&a, p, sizeof a);
+    std::memcpy(&d, p + tb.dOff, sizeof d);
+    return _mm_cvtsd_f64(_mm_fmadd_sd(_mm_set_sd(onePlusT), _mm_set_sd(d), _mm_set_sd(a)));
 }
 
-// The values of 4 consecutive pixels at u, u + du, u + 2du, u + 3du (uv holds
-// the same four): two pairs per 128-bit half, unpacked into f - d and d.
+// The values of 4 consecutive pixels whose fixed-point u are the lanes of uv.
+// From one pixel to the next u moves by at most one sample (|c| <= 1), so the
+// two pixels of each 128-bit half need entries k and k + 1 of a and of d at
+// most, k being the smaller index of the two (the first pixel's when u rises,
+// the second's when it falls; u0 and u1 are those pixels' u). One 128-bit load
+// per half and table, then an in-lane permute picks each pixel's entry.
+template <bool Rising>
 __attribute__((target("avx2,fma"), always_inline)) inline __m256d values4(
-    const char *tb, std::uint64_t u, std::uint64_t du, __m256i uv)
+    const char *a, std::ptrdiff_t dOff, std::uint64_t u0, std::uint64_t u1, __m256i uv)
 {
-    const std::uint64_t u1 = u + du, u2 = u1 + du, u3 = u2 + du;
-    const __m256d p02 = _mm256_insertf128_pd(
-        _mm256_castpd128_pd256(_mm_load_pd(pairAt(tb, u))), _mm_load_pd(pairAt(tb, u2)), 1);
-    const __m256d p13 = _mm256_insertf128_pd(
-        _mm256_castpd128_pd256(_mm_load_pd(pairAt(tb, u1))), _mm_load_pd(pairAt(tb, u3)), 1);
-    const __m256d fmd = _mm256_unpacklo_pd(p02, p13);
-    const __m256d d = _mm256_unpackhi_pd(p02, p13);
+    const char *p0 = a + ((u0 >> kFracBits) << 3);
+    const char *p1 = a + ((u1 >> kFracBits) << 3);
+    const __m256d wa = _mm256_insertf128_pd(
+        _mm256_castpd128_pd256(_mm_loadu_pd(reinterpret_cast<const double *>(p0))),
+        _mm_loadu_pd(reinterpret_cast<const double *>(p1)), 1);
+    const __m256d wd = _mm256_insertf128_pd(
+        _mm256_castpd128_pd256(_mm_loadu_pd(reinterpret_cast<const double *>(p0 + dOff))),
+        _mm_loadu_pd(reinterpret_cast<const double *>(p1 + dOff)), 1);
+    const __m256i k = _mm256_srli_epi64(uv, kFracBits);
+    const __m256i kMin
+        = _mm256_castpd_si256(_mm256_permute_pd(_mm256_castsi256_pd(k), Rising ? 0x0 : 0xF));
+    const __m256i sel = _mm256_slli_epi64(_mm256_sub_epi64(k, kMin), 1);
+    const __m256d av = _mm256_permutevar_pd(wa, sel);
+    const __m256d dv = _mm256_permutevar_pd(wd, sel);
     const __m256d onePlusT = _mm256_castsi256_pd(
         _mm256_or_si256(_mm256_and_si256(uv, _mm256_set1_epi64x(std::int64_t(kFracMask))),
             _mm256_set1_epi64x(std::int64_t(kOneBits))));
-    return _mm256_fmadd_pd(onePlusT, d, fmd);
+    return _mm256_fmadd_pd(onePlusT, dv, av);
 }
 
 __attribute__((target("avx2,fma"), always_inline)) inline __m256i lanes4(
@@ -124,27 +141,42 @@ __attribute__((target("avx2,fma"), always_inline)) inline __m256i lanes4(
 }
 
 // row[x] += value for xs <= x <= xe, one projection.
-__attribute__((target("avx2,fma"))) void rowOne(
-    double *row, int xs, int xe, std::uint64_t u, std::uint64_t du, const char *tb)
+template <bool Rising>
+__attribute__((target("avx2,fma"))) void rowOneDir(
+    double *row, int xs, int xe, std::uint64_t u, std::uint64_t du, const Table &tb)
 {
     int x = xs;
     if (xe - xs >= 3) {
         __m256i uv = lanes4(u, du);
         const __m256i step = _mm256_set1_epi64x(std::int64_t(4 * du));
+        std::uint64_t m0 = Rising ? u : u + du, m1 = m0 + 2 * du;
+        const char *ta = tb.a;
+        const std::ptrdiff_t dOff = tb.dOff;
         for (; x + 3 <= xe; x += 4) {
-            const __m256d v = values4(tb, u, du, uv);
+            const __m256d v = values4<Rising>(ta, dOff, m0, m1, uv);
             _mm256_storeu_pd(row + x, _mm256_add_pd(_mm256_loadu_pd(row + x), v));
-            u += 4 * du;
+            m0 += 4 * du;
+            m1 += 4 * du;
             uv = _mm256_add_epi64(uv, step);
         }
+        u += std::uint64_t(x - xs) * du;
     }
     for (; x <= xe; ++x, u += du)
         row[x] += valueAt(tb, u);
 }
 
+void rowOne(double *row, int xs, int xe, std::uint64_t u, std::uint64_t du, const Table &tb)
+{
+    if (std::int64_t(du) >= 0)
+        rowOneDir<true>(row, xs, xe, u, du, tb);
+    else
+        rowOneDir<false>(row, xs, xe, u, du, tb);
+}
+
 // row[x] += value of A, then += value of B, for xs <= x <= xe.
-__attribute__((target("avx2,fma"))) void rowTwo(double *row, int xs, int xe, std::uint64_t ua,
-    std::uint64_t dua, const char *tba, std::uint64_t ub, std::uint64_t dub, const char *tbb)
+template <bool RisingA, bool RisingB>
+__attribute__((target("avx2,fma"))) void rowTwoDir(double *row, int xs, int xe, std::uint64_t ua,
+    std::uint64_t dua, const Table &ta, std::uint64_t ub, std::uint64_t dub, const Table &tb)
 {
     int x = xs;
     if (xe - xs >= 3) {
@@ -152,23 +184,45 @@ __attribute__((target("avx2,fma"))) void rowTwo(double *row, int xs, int xe, std
         __m256i uvb = lanes4(ub, dub);
         const __m256i stepA = _mm256_set1_epi64x(std::int64_t(4 * dua));
         const __m256i stepB = _mm256_set1_epi64x(std::int64_t(4 * dub));
+        std::uint64_t a0 = RisingA ? ua : ua + dua, a1 = a0 + 2 * dua;
+        std::uint64_t b0 = RisingB ? ub : ub + dub, b1 = b0 + 2 * dub;
+        const std::uint64_t dua4 = 4 * dua, dub4 = 4 * dub;
+        const char *pa = ta.a, *pb = tb.a;
+        const std::ptrdiff_t oa = ta.dOff, ob = tb.dOff;
         for (; x + 3 <= xe; x += 4) {
-            const __m256d va = values4(tba, ua, dua, uva);
-            const __m256d vb = values4(tbb, ub, dub, uvb);
+            const __m256d va = values4<RisingA>(pa, oa, a0, a1, uva);
+            const __m256d vb = values4<RisingB>(pb, ob, b0, b1, uvb);
             _mm256_storeu_pd(
                 row + x, _mm256_add_pd(_mm256_add_pd(_mm256_loadu_pd(row + x), va), vb));
-            ua += 4 * dua;
-            ub += 4 * dub;
+            a0 += dua4;
+            a1 += dua4;
+            b0 += dub4;
+            b1 += dub4;
             uva = _mm256_add_epi64(uva, stepA);
             uvb = _mm256_add_epi64(uvb, stepB);
         }
+        ua += std::uint64_t(x - xs) * dua;
+        ub += std::uint64_t(x - xs) * dub;
     }
     for (; x <= xe; ++x, ua += dua, ub += dub) {
-        row[x] += valueAt(tba, ua);
-        row[x] += valueAt(tbb, ub);
+        row[x] += valueAt(ta, ua);
+        row[x] += valueAt(tb, ub);
     }
 }
 
+void rowTwo(double *row, int xs, int xe, std::uint64_t ua, std::uint64_t dua, const Table &ta,
+    std::uint64_t ub, std::uint64_t dub, const Table &tb)
+{
+    const bool ra = std::int64_t(dua) >= 0, rb = std::int64_t(dub) >= 0;
+    if (ra && rb)
+        rowTwoDir<true, true>(row, xs, xe, ua, dua, ta, ub, dub, tb);
+    else if (ra)
+        rowTwoDir<true, false>(row, xs, xe, ua, dua, ta, ub, dub, tb);
+    else if (rb)
+        rowTwoDir<false, true>(row, xs, xe, ua, dua, ta, ub, dub, tb);
+    else
+        rowTwoDir<false, false>(row, xs, xe, ua, dua, ta, ub, dub, tb);
+}
 // One projection's constants for one block.
 struct Setup {
     double c, s;
@@ -176,7 +230,7 @@ struct Setup {
     std::uint64_t du; // per pixel along x (two's complement)
     std::uint64_t ds; // per row along z
     std::int64_t lo, hi; // rows with all of u within [lo, hi] need no formula
-    const char *tb; // the pair of sample kb + (u >> 52)
+    Table tb; // entry (u >> 52) is sample kb + (u >> 52)
 };
 
 Setup setup(const BpTileRows &t, const BpProjection &p, double h, int n)
@@ -198,8 +252,9 @@ Setup setup(const BpTileRows &t, const BpProjection &p, double h, int n)
     const double hi = std::min(limit, double(n - 1 - kb) * kFracScale);
     st.lo = std::int64_t(lo) + kHair;
     st.hi = std::int64_t(hi) - kHair;
-    st.tb = reinterpret_cast<const char *>(reinterpret_cast<std::uintptr_t>(p.pairs)
-        + std::uintptr_t(std::intptr_t(kBpPairsFront + kb) * 16));
+    st.tb.a = reinterpret_cast<const char *>(reinterpret_cast<std::uintptr_t>(p.pairs)
+        + std::uintptr_t(std::intptr_t(kBpPairsFront + kb) * 8));
+    st.tb.dOff = std::ptrdiff_t(bpPairsStride(n) / 2 * sizeof(double));
     return st;
 }
 

@@ -2,12 +2,14 @@
 // The back-projection of a block of projections onto a block of grid rows
 // without gathers (AVX2 + FMA).
 //
-// Each filtered projection f of n values is first turned into a table of
-// sample pairs (bpFillPairs): pair k holds (f[k] - d[k], d[k]) with
-// d[k] = f[k + 1] - f[k], so that the interpolated value at u = k + t,
-// 0 <= t < 1, is one fused multiply-add: (f[k] - d[k]) + (1 + t) * d[k].
-// Pairs below 0 hold (f[0], 0) and pairs from n - 1 on hold (f[n - 1], 0),
-// so an index one step off at either end adds the end sample.
+// Each filtered projection f of n values is first turned into a table
+// (bpFillPairs) of a[k] = f[k] - d[k] followed by d[k] = f[k + 1] - f[k], so
+// that the interpolated value at u = k + t, 0 <= t < 1, is one fused
+// multiply-add: a[k] + (1 + t) * d[k]. Entries below 0 hold (f[0], 0) and
+// entries from n - 1 on hold (f[n - 1], 0), so an index one step off at
+// either end adds the end sample. Two neighbouring pixels need entries k and
+// k + 1 at most (|c| <= 1): one 128-bit load of a and one of d per two pixels,
+// then an in-lane permute picks each pixel's entry.
 //
 // Along a row u is advanced in fixed point (an unsigned integer holding u
 // minus a per-tile base with 52 fraction bits): the sample index is a shift
@@ -20,7 +22,7 @@
 // exactly the formula's.
 #include <cstddef>
 
-// Pairs stored before pair 0 and after pair n - 2.
+// Entries stored before entry 0 and after entry n - 2 (in a and in d).
 constexpr int kBpPairsFront = 2;
 constexpr int kBpPairsBack = 3;
 
@@ -30,8 +32,8 @@ inline std::size_t bpPairsStride(int n)
     return 2 * std::size_t(kBpPairsFront + n + kBpPairsBack);
 }
 
-// Fills the table at `pairs` (bpPairsStride(n) doubles, 16-byte aligned) from
-// the n values of f.
+// Fills the table at `pairs` (bpPairsStride(n) doubles: a, then d) from the n
+// values of f.
 void bpFillPairs(const double *f, int n, double *pairs);
 
 // One projection of a pass: its direction and table (as filled by bpFillPairs).

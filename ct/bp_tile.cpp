@@ -111,16 +111,13 @@ __attribute__((target("avx2,fma"), always_inline)) inline double valueAt(
 // per half and table, then an in-lane permute picks each pixel's entry.
 template <bool Rising>
 __attribute__((target("avx2,fma"), always_inline)) inline __m256d values4(
-    const char *a, std::ptrdiff_t dOff, std::uint64_t u0, std::uint64_t u1, __m256i uv)
+    const double *a, const double *d, std::uint64_t u0, std::uint64_t u1, __m256i uv)
 {
-    const char *p0 = a + ((u0 >> kFracBits) << 3);
-    const char *p1 = a + ((u1 >> kFracBits) << 3);
+    const std::size_t k0 = u0 >> kFracBits, k1 = u1 >> kFracBits;
     const __m256d wa = _mm256_insertf128_pd(
-        _mm256_castpd128_pd256(_mm_loadu_pd(reinterpret_cast<const double *>(p0))),
-        _mm_loadu_pd(reinterpret_cast<const double *>(p1)), 1);
+        _mm256_castpd128_pd256(_mm_loadu_pd(a + k0)), _mm_loadu_pd(a + k1), 1);
     const __m256d wd = _mm256_insertf128_pd(
-        _mm256_castpd128_pd256(_mm_loadu_pd(reinterpret_cast<const double *>(p0 + dOff))),
-        _mm_loadu_pd(reinterpret_cast<const double *>(p1 + dOff)), 1);
+        _mm256_castpd128_pd256(_mm_loadu_pd(d + k0)), _mm_loadu_pd(d + k1), 1);
     const __m256i k = _mm256_srli_epi64(uv, kFracBits);
     const __m256i kMin
         = _mm256_castpd_si256(_mm256_permute_pd(_mm256_castsi256_pd(k), Rising ? 0x0 : 0xF));
@@ -149,14 +146,14 @@ __attribute__((target("avx2,fma"))) void rowOneDir(
     if (xe - xs >= 3) {
         __m256i uv = lanes4(u, du);
         const __m256i step = _mm256_set1_epi64x(std::int64_t(4 * du));
-        std::uint64_t m0 = Rising ? u : u + du, m1 = m0 + 2 * du;
-        const char *ta = tb.a;
-        const std::ptrdiff_t dOff = tb.dOff;
+        std::uint64_t m0 = Rising ? u : u + du;
+        const std::uint64_t du2 = 2 * du, du4 = 4 * du;
+        const double *ta = reinterpret_cast<const double *>(tb.a);
+        const double *td = reinterpret_cast<const double *>(tb.a + tb.dOff);
         for (; x + 3 <= xe; x += 4) {
-            const __m256d v = values4<Rising>(ta, dOff, m0, m1, uv);
+            const __m256d v = values4<Rising>(ta, td, m0, m0 + du2, uv);
             _mm256_storeu_pd(row + x, _mm256_add_pd(_mm256_loadu_pd(row + x), v));
-            m0 += 4 * du;
-            m1 += 4 * du;
+            m0 += du4;
             uv = _mm256_add_epi64(uv, step);
         }
         u += std::uint64_t(x - xs) * du;
@@ -184,20 +181,20 @@ __attribute__((target("avx2,fma"))) void rowTwoDir(double *row, int xs, int xe, 
         __m256i uvb = lanes4(ub, dub);
         const __m256i stepA = _mm256_set1_epi64x(std::int64_t(4 * dua));
         const __m256i stepB = _mm256_set1_epi64x(std::int64_t(4 * dub));
-        std::uint64_t a0 = RisingA ? ua : ua + dua, a1 = a0 + 2 * dua;
-        std::uint64_t b0 = RisingB ? ub : ub + dub, b1 = b0 + 2 * dub;
-        const std::uint64_t dua4 = 4 * dua, dub4 = 4 * dub;
-        const char *pa = ta.a, *pb = tb.a;
-        const std::ptrdiff_t oa = ta.dOff, ob = tb.dOff;
+        std::uint64_t a0 = RisingA ? ua : ua + dua;
+        std::uint64_t b0 = RisingB ? ub : ub + dub;
+        const std::uint64_t dua2 = 2 * dua, dub2 = 2 * dub, dua4 = 4 * dua, dub4 = 4 * dub;
+        const double *pa = reinterpret_cast<const double *>(ta.a);
+        const double *qa = reinterpret_cast<const double *>(ta.a + ta.dOff);
+        const double *pb = reinterpret_cast<const double *>(tb.a);
+        const double *qb = reinterpret_cast<const double *>(tb.a + tb.dOff);
         for (; x + 3 <= xe; x += 4) {
-            const __m256d va = values4<RisingA>(pa, oa, a0, a1, uva);
-            const __m256d vb = values4<RisingB>(pb, ob, b0, b1, uvb);
+            const __m256d va = values4<RisingA>(pa, qa, a0, a0 + dua2, uva);
+            const __m256d vb = values4<RisingB>(pb, qb, b0, b0 + dub2, uvb);
             _mm256_storeu_pd(
                 row + x, _mm256_add_pd(_mm256_add_pd(_mm256_loadu_pd(row + x), va), vb));
             a0 += dua4;
-            a1 += dua4;
             b0 += dub4;
-            b1 += dub4;
             uva = _mm256_add_epi64(uva, stepA);
             uvb = _mm256_add_epi64(uvb, stepB);
         }

@@ -3,6 +3,7 @@
 #include "app/batch.h"
 #include "app/command_table.h"
 #include "app/config_store.h"
+#include "ct/bp_kernel.h"
 #include "ct/cor_finder.h"
 #include "ct/cor_series.h"
 #include "ct/ct_calc.h"
@@ -1396,6 +1397,7 @@ void Body::beginRunRecord()
     r->targets = targets;
     r->started = startTime;
     r->version = runRecordVersion();
+    r->kernel = QString::fromLatin1(bpRoutineName(bpDefaultRoutine()));
     r->inputFiles = ui->CTFiles->fileNames();
     r->projections = imgDatas_->count();
     r->i0Path = ui->I0ImgSel->image() ? ui->I0ImgSel->path() : QString();

@@ -2,12 +2,15 @@
 // (one update = one projection added to one pixel inside the circle):
 //   BM_FormulaLoop  the straightforward loop of the formulas (the baseline),
 //   BM_Kernel       the kernel's all-projections pass (filtered rows ready),
+//                   once per routine this processor runs (third argument: 0
+//                   plain loop, 1 AVX2 gathers, 2 AVX-512, 3 AVX2 pair tables;
+//                   the one the kernel picks by itself is marked "(chosen)"),
 //   BM_WholeSlice   sinogram build from an image stack, transform, filter and
 //                   back-projection of one slice,
 //   BM_RowRoutine   each row routine this processor runs (0 plain loop, 1 AVX2,
 //                   2 AVX-512), projection after projection over the whole grid.
 // Rates are taken over the CPU time of the benchmark's one thread, so they are
-// per core even on a busy machine. The label names the row routine in use.
+// per core even on a busy machine. The label names the routine in use.
 // Arguments: N (grid size) and M (projections). The "relDiffToFormula" counter
 // of BM_Kernel is the largest difference to the formula loop over the largest
 // value, measured in the same run.
@@ -28,6 +31,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -112,12 +116,23 @@ void formulaLoop(const BpKernel &k, std::vector<double> &res)
     }
 }
 
-void setRate(benchmark::State &state, int n, int m)
+constexpr BpRoutine kRoutines[]
+    = { BpRoutine::Generic, BpRoutine::Avx2Gather, BpRoutine::Avx512Window, BpRoutine::Avx2Pairs };
+
+std::string routineLabel(BpRoutine r)
+{
+    std::string label = bpRoutineName(r);
+    if (r == bpBestRoutine())
+        label += " (chosen)";
+    return label;
+}
+
+void setRate(benchmark::State &state, int n, int m, BpRoutine r)
 {
     const double updates = circlePixels(n) * m;
     state.counters["updates/s/core"]
         = benchmark::Counter(updates * double(state.iterations()), benchmark::Counter::kIsRate);
-    state.SetLabel(bpRowAddName());
+    state.SetLabel(routineLabel(r));
 }
 
 void BM_FormulaLoop(benchmark::State &state)
@@ -128,20 +143,29 @@ void BM_FormulaLoop(benchmark::State &state)
         formulaLoop(*p.kernel, p.formula);
         benchmark::DoNotOptimize(p.formula.data());
     }
-    setRate(state, n, m);
+    const double updates = circlePixels(n) * m;
+    state.counters["updates/s/core"]
+        = benchmark::Counter(updates * double(state.iterations()), benchmark::Counter::kIsRate);
+    state.SetLabel("formula");
 }
 
 void BM_Kernel(benchmark::State &state)
 {
     const int n = int(state.range(0)), m = int(state.range(1));
+    const BpRoutine r = kRoutines[state.range(2)];
+    if (!bpRoutineAvailable(r)) {
+        state.SkipWithError("this processor lacks the routine's instructions");
+        return;
+    }
     Prepared &p = prepared(n, m);
     BpKernel &k = *p.kernel;
+    k.setRoutine(r);
     for (auto _ : state) {
         k.clearResult();
         k.backProjectAll(0, 0, n, n, 0.0);
         benchmark::DoNotOptimize(k.result());
     }
-    setRate(state, n, m);
+    setRate(state, n, m, r);
     if (p.formula.empty())
         formulaLoop(k, p.formula);
     double d = 0, scale = 0;
@@ -208,7 +232,7 @@ void BM_WholeSlice(benchmark::State &state)
     }
     if (sgm.width != n + 1 || k.n() != n)
         state.SkipWithError("unexpected sinogram width");
-    setRate(state, n, m);
+    setRate(state, n, m, k.routine());
 }
 
 void BM_RowRoutine(benchmark::State &state)
@@ -259,8 +283,17 @@ void sizes(benchmark::internal::Benchmark *b)
 
 } // namespace
 
+// Every routine at every size.
+void routinesAndSizes(benchmark::internal::Benchmark *b)
+{
+    for (auto nm : { std::pair<int, int> { 512, 360 }, { 1024, 720 }, { 2048, 1800 } })
+        for (int r = 0; r < 4; ++r)
+            b->Args({ nm.first, nm.second, r });
+    b->Unit(benchmark::kMillisecond);
+}
+
 BENCHMARK(BM_FormulaLoop)->Apply(sizes)->Iterations(1);
-BENCHMARK(BM_Kernel)->Apply(sizes);
+BENCHMARK(BM_Kernel)->Apply(routinesAndSizes);
 BENCHMARK(BM_WholeSlice)->Apply(sizes);
 BENCHMARK(BM_RowRoutine)
     ->Args({ 1024, 720, 0 })

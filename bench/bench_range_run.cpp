@@ -1,7 +1,9 @@
 // Range runs of the parallel calculators on a synthetic scan held in memory,
 // with 1 and with 2 calculators (slices per second, scaling efficiency, peak
-// memory of one calculator), and the writing of one CT image data file of a
+// memory of one calculator), with the pair back-projection and with the
+// earlier gather routine, and the writing of one CT image data file of a
 // 2048 x 2048 slice next to a QTextStream and an snprintf baseline.
+#include "ct/bp_kernel.h"
 #include "ct/ct_calc2.h"
 #include "ct/float_tiff.h"
 #include "ct/range_dispatch.h"
@@ -161,12 +163,20 @@ double rangeRun(Scan &scan, int count)
     return done ? secs : -1.0;
 }
 
-std::map<int, double> oneCalcRate; // slices per second with 1 calculator, by N
+std::map<std::pair<int, int>, double> oneCalcRate; // slices/s with 1 calculator, by N and routine
 
 void BM_RangeRun(benchmark::State &state)
 {
     const int n = int(state.range(0)), m = int(state.range(1)), rows = int(state.range(2));
     const int count = int(state.range(3));
+    // The calculators' back-projection: 1 AVX2 gathers (the earlier routine),
+    // 3 AVX2 pair tables.
+    const BpRoutine routine = state.range(4) == 1 ? BpRoutine::Avx2Gather : BpRoutine::Avx2Pairs;
+    if (!bpSetDefaultRoutine(routine)) {
+        state.SkipWithError("this processor lacks the routine's instructions");
+        return;
+    }
+    state.SetLabel(bpRoutineName(routine));
     Scan &scan = scanFor(n, m, rows);
     double rss0, hwm0, rss1, hwm1;
     memoryNow(rss0, hwm0);
@@ -189,27 +199,37 @@ void BM_RangeRun(benchmark::State &state)
     memoryNow(rss1, hwm1);
     state.counters["slices_per_s"] = rate;
     state.counters["cpu_s_per_slice"] = cpuPerSlice;
+    bpSetDefaultRoutine(bpBestRoutine());
     if (count == 1) {
-        oneCalcRate[n] = rate;
+        oneCalcRate[{ n, int(routine) }] = rate;
         // The first run of a size: the rise of the peak is one calculator's memory.
         state.counters["peak_MB_per_calc"] = std::max(0.0, hwm1 - std::max(rss0, hwm0)) / 1e6;
-    } else if (oneCalcRate.count(n)) {
-        state.counters["efficiency_pct"] = 100.0 * rate / (count * oneCalcRate[n]);
+    } else if (oneCalcRate.count({ n, int(routine) })) {
+        state.counters["efficiency_pct"]
+            = 100.0 * rate / (count * oneCalcRate[{ n, int(routine) }]);
     }
     // Kernel, sinogram and grid of one calculator by their sizes: spectra
-    // (16 B) and filtered rows (8 B) per projection sample, an N x N grid, the
-    // two sinogram arrays (2 x 8 B per sample) and the result image.
+    // (16 B) and filtered rows (8 B) per projection sample, with the pair
+    // routine its pair tables (16 B), an N x N grid, the two sinogram arrays
+    // (2 x 8 B per sample) and the result image.
     const double w = n + 1;
+    const double perSample = routine == BpRoutine::Avx2Pairs ? 40.0 : 24.0;
     state.counters["model_MB_per_calc"]
-        = (24.0 * m * n + 8.0 * n * n + 16.0 * m * w + 1.0 * n * n) / 1e6;
+        = (perSample * m * n + 8.0 * n * n + 16.0 * m * w + 1.0 * n * n) / 1e6;
 }
 
+// The pair routine first, so that the first run of a size shows its memory;
+// then the earlier gather routine as the baseline of the same run.
 BENCHMARK(BM_RangeRun)
-    ->Args({ 1024, 720, 16, 1 })
-    ->Args({ 1024, 720, 16, 2 })
-    ->Args({ 2048, 1800, 4, 1 })
-    ->Args({ 2048, 1800, 4, 2 })
-    ->ArgNames({ "N", "M", "slices", "calcs" })
+    ->Args({ 1024, 720, 16, 1, 3 })
+    ->Args({ 1024, 720, 16, 2, 3 })
+    ->Args({ 1024, 720, 16, 1, 1 })
+    ->Args({ 1024, 720, 16, 2, 1 })
+    ->Args({ 2048, 1800, 4, 1, 3 })
+    ->Args({ 2048, 1800, 4, 2, 3 })
+    ->Args({ 2048, 1800, 4, 1, 1 })
+    ->Args({ 2048, 1800, 4, 2, 1 })
+    ->ArgNames({ "N", "M", "slices", "calcs", "routine" })
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);

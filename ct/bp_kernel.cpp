@@ -1,11 +1,13 @@
 #include "ct/bp_kernel.h"
 
 #include "ct/bp_row.h"
+#include "ct/bp_tile.h"
 #include "ct/fftw_planner.h"
 
 #include <QDebug>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -73,8 +75,13 @@ struct BpKernel::Impl {
     fftw_complex *spectra = nullptr; // M rows of N, [i][k]
     double *filt = nullptr; // M padded rows of stride values
     std::size_t stride = 0;
+    double *pairs = nullptr; // M pair tables of pairStride values, made on first use
+    std::size_t pairStride = 0;
+    std::vector<double> tile; // the block the pair routine works on
+    std::vector<BpProjection> proj;
 
     double *filtRow(int i) const { return filt + std::size_t(i) * stride + kFront; }
+    double *pairRow(int i) const { return pairs + std::size_t(i) * pairStride; }
 
     ~Impl()
     {
@@ -86,12 +93,102 @@ struct BpKernel::Impl {
         FftwPlanner::free(bwdOut);
         FftwPlanner::free(spectra);
         FftwPlanner::free(filt);
+        FftwPlanner::free(pairs);
     }
 };
 
+bool bpRoutineAvailable(BpRoutine r)
+{
+    switch (r) {
+    case BpRoutine::Generic:
+        return true;
+    case BpRoutine::Avx2Gather:
+        return bpRowAddAvx2() != nullptr;
+    case BpRoutine::Avx512Window:
+        return bpRowAddAvx512() != nullptr;
+    case BpRoutine::Avx2Pairs:
+        return bpTileAddAvx2() != nullptr;
+    }
+    return false;
+}
+
+const char *bpRoutineName(BpRoutine r)
+{
+    switch (r) {
+    case BpRoutine::Generic:
+        return "generic";
+    case BpRoutine::Avx2Gather:
+        return "avx2";
+    case BpRoutine::Avx512Window:
+        return "avx512f";
+    case BpRoutine::Avx2Pairs:
+        return "avx2-pairs";
+    }
+    return "";
+}
+
+BpRoutine bpBestRoutine()
+{
+    return bpRoutineAvailable(BpRoutine::Avx2Pairs) ? BpRoutine::Avx2Pairs : BpRoutine::Generic;
+}
+
+namespace {
+std::atomic<int> defaultRoutine { -1 }; // -1: the best one
+} // namespace
+
+BpRoutine bpDefaultRoutine()
+{
+    const int r = defaultRoutine.load(std::memory_order_relaxed);
+    return r < 0 ? bpBestRoutine() : BpRoutine(r);
+}
+
+bool bpSetDefaultRoutine(BpRoutine r)
+{
+    if (!bpRoutineAvailable(r))
+        return false;
+    defaultRoutine.store(int(r), std::memory_order_relaxed);
+    return true;
+}
+
+namespace {
+BpRowAdd rowRoutine(BpRoutine r)
+{
+    const BpRowAdd fn = r == BpRoutine::Avx2Gather ? bpRowAddAvx2()
+        : r == BpRoutine::Avx512Window             ? bpRowAddAvx512()
+                                                   : nullptr;
+    return fn ? fn : bpRowAddGeneric();
+}
+} // namespace
+
 BpKernel::BpKernel(BpNormalisation norm)
     : norm_(norm)
+    , routine_(bpDefaultRoutine())
 {
+}
+
+bool BpKernel::setRoutine(BpRoutine r)
+{
+    if (!bpRoutineAvailable(r))
+        return false;
+    routine_ = r;
+    return true;
+}
+
+bool BpKernel::ensurePairs()
+{
+    if (!d)
+        return false;
+    if (d->pairs)
+        return true;
+    d->pairStride = bpPairsStride(n_);
+    d->pairs = FftwPlanner::allocReal(d->pairStride * std::size_t(m_));
+    if (!d->pairs) {
+        qDebug().noquote() << QString("Can't allocate the back-projection buffers : N = %1, M = %2")
+                                  .arg(n_)
+                                  .arg(m_);
+        return false;
+    }
+    return true;
 }
 
 BpKernel::~BpKernel() = default;
@@ -300,6 +397,49 @@ bool usableOffset(double angleOffsetDeg)
 }
 } // namespace
 
+namespace {
+
+// Grid blocks of the pair routine's all-projections pass: kPairTileZ rows by
+// kPairTileX columns are copied into a contiguous buffer (128 KB) while every
+// projection passes over them, two at a time.
+constexpr int kPairTileZ = 64;
+constexpr int kPairTileX = 256;
+static_assert(kPairTileZ <= kBpTileMax && kPairTileX <= kBpTileMax, "pair tile size");
+
+// The grid rows zLo <= z < zHi within columns [xLo, xHi), cut into blocks of at
+// most tz x tx pixels that hold at least one pixel inside the circle; for each,
+// `fn(tx0, tz0, cols, rows, xa, xb)` with the spans of its rows.
+template <typename Fn>
+void forEachBlock(int n, int xLo, int zLo, int xHi, int zHi, int tz, int tx, Fn fn)
+{
+    std::vector<RowSpan> spans(static_cast<std::size_t>(tz));
+    std::vector<int> xa(static_cast<std::size_t>(tz)), xb(static_cast<std::size_t>(tz));
+    for (int z0 = zLo; z0 < zHi; z0 += tz) {
+        const int rows = std::min(tz, zHi - z0);
+        int rowMin = n, rowMax = -1;
+        for (int r = 0; r < rows; ++r) {
+            spans[std::size_t(r)] = rowSpan(n, z0 + r, xLo, xHi);
+            if (spans[std::size_t(r)].xa <= spans[std::size_t(r)].xb) {
+                rowMin = std::min(rowMin, spans[std::size_t(r)].xa);
+                rowMax = std::max(rowMax, spans[std::size_t(r)].xb);
+            }
+        }
+        for (int x0 = rowMin; x0 <= rowMax; x0 += tx) {
+            const int cols = std::min(tx, rowMax - x0 + 1);
+            bool any = false;
+            for (int r = 0; r < rows; ++r) {
+                xa[std::size_t(r)] = std::max(spans[std::size_t(r)].xa, x0);
+                xb[std::size_t(r)] = std::min(spans[std::size_t(r)].xb, x0 + cols - 1);
+                any = any || xa[std::size_t(r)] <= xb[std::size_t(r)];
+            }
+            if (any)
+                fn(x0, z0, cols, rows, xa.data(), xb.data());
+        }
+    }
+}
+
+} // namespace
+
 void BpKernel::backProject(int i, double x0, double z0, double x1, double z1, double angleOffsetDeg)
 {
     if (!d || i < 0 || i >= m_ || !usableOffset(angleOffsetDeg))
@@ -314,7 +454,31 @@ void BpKernel::backProject(int i, double x0, double z0, double x1, double z1, do
     const double s = std::sin(theta);
     const double h = double(n) / 2.0;
     const double *f = d->filtRow(i);
-    const BpRowAdd add = bpRowAddBest();
+    const BpTileAdd tileAdd = routine_ == BpRoutine::Avx2Pairs ? bpTileAddAvx2() : nullptr;
+    if (tileAdd && ensurePairs()) {
+        // One projection: the grid rows are updated where they are.
+        bpFillPairs(f, n, d->pairRow(i));
+        BpProjection p;
+        p.c = c;
+        p.s = s;
+        p.pairs = d->pairRow(i);
+        forEachBlock(n, xLo, zLo, xHi, zHi, kBpTileMax, kBpTileMax,
+            [&](int bx, int bz, int cols, int rows, const int *xa, const int *xb) {
+                BpTileRows t;
+                t.base = result_.data() + std::size_t(bz) * std::size_t(n) + std::size_t(bx);
+                t.stride = n;
+                t.x0 = bx;
+                t.z0 = bz;
+                t.cols = cols;
+                t.rows = rows;
+                t.xa = xa;
+                t.xb = xb;
+                tileAdd(t, &p, 1, h, n);
+            });
+        resultValid_ = true;
+        return;
+    }
+    const BpRowAdd add = rowRoutine(routine_);
     for (int z = zLo; z < zHi; ++z) {
         const RowSpan sp = rowSpan(n, z, xLo, xHi);
         if (sp.xa > sp.xb)
@@ -343,38 +507,63 @@ void BpKernel::backProjectAll(double x0, double z0, double x1, double z1, double
         sn[std::size_t(i)] = std::sin(theta);
     }
     const double h = double(n) / 2.0;
-    const BpRowAdd add = bpRowAddBest();
-    std::vector<RowSpan> spans(static_cast<std::size_t>(kTileZ));
-    for (int tz = zLo; tz < zHi; tz += kTileZ) {
-        const int tzEnd = std::min(tz + kTileZ, zHi);
-        for (int z = tz; z < tzEnd; ++z)
-            spans[std::size_t(z - tz)] = rowSpan(n, z, xLo, xHi);
-        int rowMin = n, rowMax = -1;
-        for (int z = tz; z < tzEnd; ++z) {
-            const RowSpan &sp = spans[std::size_t(z - tz)];
-            if (sp.xa <= sp.xb) {
-                rowMin = std::min(rowMin, sp.xa);
-                rowMax = std::max(rowMax, sp.xb);
-            }
+    const BpTileAdd tileAdd = routine_ == BpRoutine::Avx2Pairs ? bpTileAddAvx2() : nullptr;
+    if (tileAdd && ensurePairs()) {
+        d->proj.resize(std::size_t(m));
+        for (int i = 0; i < m; ++i) {
+            bpFillPairs(d->filtRow(i), n, d->pairRow(i));
+            d->proj[std::size_t(i)].c = cs[std::size_t(i)];
+            d->proj[std::size_t(i)].s = sn[std::size_t(i)];
+            d->proj[std::size_t(i)].pairs = d->pairRow(i);
         }
-        for (int tx = rowMin; tx <= rowMax; tx += kTileX) {
-            const int txEnd = std::min(tx + kTileX - 1, rowMax);
+        d->tile.resize(std::size_t(kPairTileZ) * kPairTileX);
+        double *buf = d->tile.data();
+        forEachBlock(n, xLo, zLo, xHi, zHi, kPairTileZ, kPairTileX,
+            [&](int bx, int bz, int cols, int rows, const int *xa, const int *xb) {
+                // The block goes into a contiguous buffer, so that its rows do
+                // not compete for the same cache sets, and back.
+                for (int r = 0; r < rows; ++r)
+                    if (xa[r] <= xb[r])
+                        std::memcpy(buf + std::size_t(r) * kPairTileX + (xa[r] - bx),
+                            result_.data() + std::size_t(bz + r) * std::size_t(n) + xa[r],
+                            std::size_t(xb[r] - xa[r] + 1) * sizeof(double));
+                BpTileRows t;
+                t.base = buf;
+                t.stride = kPairTileX;
+                t.x0 = bx;
+                t.z0 = bz;
+                t.cols = cols;
+                t.rows = rows;
+                t.xa = xa;
+                t.xb = xb;
+                tileAdd(t, d->proj.data(), m, h, n);
+                for (int r = 0; r < rows; ++r)
+                    if (xa[r] <= xb[r])
+                        std::memcpy(result_.data() + std::size_t(bz + r) * std::size_t(n) + xa[r],
+                            buf + std::size_t(r) * kPairTileX + (xa[r] - bx),
+                            std::size_t(xb[r] - xa[r] + 1) * sizeof(double));
+            });
+        resultValid_ = true;
+        return;
+    }
+    const BpRowAdd add = rowRoutine(routine_);
+    forEachBlock(n, xLo, zLo, xHi, zHi, kTileZ, kTileX,
+        [&](int bx, int bz, int cols, int rows, const int *xa, const int *xb) {
+            (void)bx;
+            (void)cols;
             for (int i = 0; i < m; ++i) {
                 const double c = cs[std::size_t(i)];
                 const double s = sn[std::size_t(i)];
                 const double *f = d->filtRow(i);
-                for (int z = tz; z < tzEnd; ++z) {
-                    const RowSpan &sp = spans[std::size_t(z - tz)];
-                    const int xa = std::max(sp.xa, tx);
-                    const int xb = std::min(sp.xb, txEnd);
-                    if (xa > xb)
+                for (int r = 0; r < rows; ++r) {
+                    if (xa[r] > xb[r])
                         continue;
-                    add(result_.data() + std::size_t(z) * std::size_t(n), xa, xb, h, c,
+                    const int z = bz + r;
+                    add(result_.data() + std::size_t(z) * std::size_t(n), xa[r], xb[r], h, c,
                         (double(z) - h) * s, f, n);
                 }
             }
-        }
-    }
+        });
     resultValid_ = true;
 }
 

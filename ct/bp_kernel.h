@@ -31,6 +31,28 @@
 #include <memory>
 #include <vector>
 
+// The routines that can add projections to the grid. All give the formula's
+// sums to rounding (within 1e-12 of the largest value) and update exactly the
+// pixels the formula updates.
+enum class BpRoutine {
+    Generic, // the plain row loop (any processor): "generic"
+    Avx2Gather, // AVX2 + FMA rows with masked gathers: "avx2"
+    Avx512Window, // AVX-512F rows with sample windows and permutes: "avx512f"
+    Avx2Pairs, // AVX2 + FMA tiles with fixed-point u and sample-pair tables: "avx2-pairs"
+};
+
+// Whether this processor runs the routine.
+bool bpRoutineAvailable(BpRoutine r);
+// The routine's name as listed above.
+const char *bpRoutineName(BpRoutine r);
+// The fastest routine this processor runs: the pair tables wherever AVX2 and
+// FMA are present, else the plain loop.
+BpRoutine bpBestRoutine();
+// The routine new kernels start with: bpBestRoutine() unless a benchmark set
+// another one for the whole process (one this processor lacks is refused).
+BpRoutine bpDefaultRoutine();
+bool bpSetDefaultRoutine(BpRoutine r);
+
 enum class BpNormalisation {
     SingleSlice, // divide by N * M
     Parallel // divide by N
@@ -77,6 +99,11 @@ public:
     bool setFilter(ReconFilterKind kind);
     ReconFilterKind filter() const { return filterKind_; }
 
+    // The routine of backProject and backProjectAll (bpDefaultRoutine() at
+    // construction). A routine this processor lacks is refused (false).
+    bool setRoutine(BpRoutine r);
+    BpRoutine routine() const { return routine_; }
+
     // Copies samples[0 .. N-1] (attenuation) into the forward input, imaginary
     // parts 0, runs the forward plan and keeps the spectrum of projection i.
     void transformRow(int i, const double *samples);
@@ -120,7 +147,11 @@ public:
 private:
     struct Impl;
 
+    // Pair tables of the filtered rows for the pair routine (made once per size).
+    bool ensurePairs();
+
     BpNormalisation norm_;
+    BpRoutine routine_;
     int n_ = 0;
     int m_ = 0;
     std::unique_ptr<Impl> d; // FFTW plans, transform buffers, per-projection arrays

@@ -248,6 +248,7 @@ QByteArray runRecordText(const RunRecordFacts &f, const RunRecordPlace &place)
     put(out, "offset", num(p.offset));
     put(out, "threads", QString::number(p.threads));
     put(out, "threads used", QString::number(f.threadsUsed));
+    put(out, "kernel", orNone(f.kernel));
 
     for (const RunRecordSlice &s : f.slices)
         out += QStringLiteral("slice %1 centre %2\n").arg(savingSliceLabel(s.slice), num(s.cor));

@@ -2,8 +2,8 @@
 // The run record of a range run: one plain-text file "<name>-<tag>-run.txt"
 // beside the files the run saved, with what is needed to run it again (date,
 // program version, input files, I0 and BG, the centre of every slice, slice
-// range and step, angle offset, calculation region, data limits, threads; the
-// filter and the ring removal when they are not the defaults).
+// range and step, angle offset, calculation region, data limits, threads, the
+// back-projection routine, the filter and the ring removal).
 //
 // Lines are "key : value" with the keys padded to one column, so that a person
 // reads them as a table and a script splits each line at its first " : ". The
@@ -71,6 +71,7 @@ struct RunRecordFacts {
     QVector<RunRecordFailure> failed; // slices not computed or not saved, in the order met
     bool stopped = false; // stopped by hand before the range was exhausted
     int threadsUsed = 0; // calculators that took part
+    QString kernel; // the back-projection routine the calculators ran (bpRoutineName)
     QVector<RunRecordRegion> regions; // one per calculator that took part
     QVector<RunRecordTarget> targets; // the auto-save kinds that were on
 };

@@ -4,6 +4,7 @@
 // loading and calculating, sharing of regions and colours, the I0 energy rule
 // and an orderly shutdown that writes every queued result.
 #include "app/body.h"
+#include "ct/bp_kernel.h"
 #include "ct/ct_calc.h"
 #include "ct/ct_calc2.h"
 #include "ct/ct_calc2_ui.h"
@@ -761,6 +762,7 @@ private slots:
         // The region every calculator got at the end of loading: the image width less one.
         QCOMPARE(v["calc region"], QString("0 0 15 15"));
         QCOMPARE(v["threads used"], QString("2"));
+        QCOMPARE(v["kernel"], QString(bpRoutineName(bpBestRoutine())));
         // Exactly the slices and centres the calculators were handed, bit for bit.
         QCOMPARE(listed, given);
         QCOMPARE(listed.size(), 3);

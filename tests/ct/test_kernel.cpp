@@ -2,6 +2,7 @@
 // the physics of the reconstruction: position, rotation, scale and linearity.
 #include "ct/bp_kernel.h"
 #include "ct/bp_row.h"
+#include "ct/bp_tile.h"
 
 #include "tests/test_registry.h"
 
@@ -150,6 +151,11 @@ private slots:
     void matchesFormulas();
     void rowRoutinesAgree_data();
     void rowRoutinesAgree();
+    void pairBlocksMatchFormula();
+    void routinesMatchFormula_data();
+    void routinesMatchFormula();
+    void routinesAgreeOnCt1AndCt2();
+    void dispatchNamesItsRoutine();
     void diskReconstructsInPlace();
     void angleOffsetRotates();
     void quarterTurnProjection();
@@ -287,6 +293,299 @@ void TestKernel::rowRoutinesAgree()
                 }
             }
         }
+    }
+}
+
+namespace {
+
+struct Direction {
+    double c, s;
+};
+
+// The formula for a block, row by row, projection after projection.
+void formulaBlock(std::vector<double> &grid, int stride, int x0, int z0, const std::vector<int> &xa,
+    const std::vector<int> &xb, const std::vector<Direction> &dirs,
+    const std::vector<std::vector<double>> &fs, double h, int n)
+{
+    for (std::size_t i = 0; i < dirs.size(); ++i) {
+        const double c = dirs[i].c, s = dirs[i].s;
+        const double *f = fs[i].data();
+        for (std::size_t r = 0; r < xa.size(); ++r) {
+            const int z = z0 + int(r);
+            for (int x = xa[r]; x <= xb[r]; ++x) {
+                const double u = (x - h) * c - (z - h) * s + h;
+                const double k = std::floor(u);
+                if (k >= 0 && k < n - 1) {
+                    const int kk = int(k);
+                    grid[r * std::size_t(stride) + std::size_t(x - x0)]
+                        += f[kk] + (u - k) * (f[kk + 1] - f[kk]);
+                }
+            }
+        }
+    }
+}
+
+// The grid by the formula from the kernel's own filtered rows.
+Grid formulaFromFiltered(const BpKernel &k, const QVector<double> &region, double offsetDeg)
+{
+    const int n = k.n(), m = k.m();
+    const double h = n / 2.0;
+    Grid res(std::size_t(n) * n, 0.0);
+    for (int i = 0; i < m; ++i) {
+        const double th = offsetDeg * kPi / 180.0 + i * kPi / m;
+        const double c = std::cos(th), s = std::sin(th);
+        const double *f = k.filtered(i);
+        for (int z = std::max(0, int(std::trunc(region[1]))); z < std::min(region[3], double(n));
+             ++z)
+            for (int x = std::max(0, int(std::trunc(region[0])));
+                 x < std::min(region[2], double(n)); ++x) {
+                if (!(std::sqrt((x - h) * (x - h) + (z - h) * (z - h)) < h))
+                    continue;
+                const double u = (x - h) * c - (z - h) * s + h;
+                const int kk = int(std::floor(u));
+                if (kk >= 0 && kk < n - 1)
+                    res[std::size_t(z) * n + x] += f[kk] + (u - kk) * (f[kk + 1] - f[kk]);
+            }
+    }
+    return res;
+}
+
+const BpRoutine kAllRoutines[]
+    = { BpRoutine::Generic, BpRoutine::Avx2Gather, BpRoutine::Avx512Window, BpRoutine::Avx2Pairs };
+
+} // namespace
+
+void TestKernel::pairBlocksMatchFormula()
+{
+    // The pair routine on its own, for any n (odd ones too), any centre h
+    // (including the detector's ends), directions with c exactly 0 and +-1 and
+    // with u a hair off 0 or n - 1, blocks not at the grid's corner and
+    // partial rows. Every pixel within 1e-12 of the formula; a pixel that gets
+    // a projection the formula does not give it (or misses one) is off by at
+    // least 0.5, since every sample lies in [0.5, 2].
+    const BpTileAdd add = bpTileAddAvx2();
+    if (!add)
+        QSKIP("this processor lacks AVX2 and FMA, which the pair routine needs");
+    std::mt19937 rnd(11);
+    std::uniform_real_distribution<double> val(0.5, 2.0);
+    const std::vector<Direction> dirs = { { 1, 0 }, { -1, 0 }, { 0, 1 }, { 0, -1 }, { 1, 1e-13 },
+        { 1, -1e-13 }, { -1, 1e-13 }, { 1e-13, 1 }, { -1e-13, -1 }, { 1, 1e-16 },
+        { std::cos(0.3), std::sin(0.3) }, { std::cos(2.0), std::sin(2.0) },
+        { std::cos(-0.7), std::sin(-0.7) }, { std::cos(kPi / 2), std::sin(kPi / 2) },
+        { std::cos(3 * kPi / 4), std::sin(3 * kPi / 4) } };
+    std::vector<int> sizes;
+    for (int n = 2; n <= 16; ++n)
+        sizes.push_back(n);
+    sizes.insert(sizes.end(), { 21, 50, 129, 300 });
+    int blocks = 0;
+    for (int n : sizes) {
+        // Tables between NaN guards: a read outside a table would show.
+        const std::size_t stride = bpPairsStride(n), guard = 16;
+        std::vector<std::vector<double>> fs(dirs.size());
+        std::vector<double> tables(
+            (guard + stride) * dirs.size() + guard, std::numeric_limits<double>::quiet_NaN());
+        for (std::size_t i = 0; i < dirs.size(); ++i) {
+            fs[i].resize(std::size_t(n));
+            for (double &v : fs[i])
+                v = val(rnd);
+            bpFillPairs(fs[i].data(), n, tables.data() + guard + i * (guard + stride));
+        }
+        for (double h : { n / 2.0, 0.0, double(n - 1), 0.5, n - 1.5 }) {
+            for (std::size_t j = 0; j < dirs.size(); ++j) {
+                // Three projections: one pass of two, then one alone.
+                const std::size_t pick[3] = { j, (j + 5) % dirs.size(), (j + 9) % dirs.size() };
+                std::vector<Direction> ds;
+                std::vector<std::vector<double>> fsel;
+                std::vector<BpProjection> proj;
+                for (std::size_t p : pick) {
+                    ds.push_back(dirs[p]);
+                    fsel.push_back(fs[p]);
+                    BpProjection bp;
+                    bp.c = dirs[p].c;
+                    bp.s = dirs[p].s;
+                    bp.pairs = tables.data() + guard + p * (guard + stride);
+                    proj.push_back(bp);
+                }
+                // The block: the whole n x n square, or a part of it away from the corner.
+                const bool whole = j % 2 == 0;
+                const int x0 = whole ? 0 : n / 3, z0 = whole ? 0 : n / 4;
+                const int cols = std::min(n - x0, 128), rows = std::min(n - z0, 64);
+                std::vector<int> xa(static_cast<std::size_t>(rows)),
+                    xb(static_cast<std::size_t>(rows));
+                for (int r = 0; r < rows; ++r) {
+                    const int kind = int((r + j) % 4);
+                    const int a = x0 + int(rnd() % unsigned(cols));
+                    const int b = x0 + int(rnd() % unsigned(cols));
+                    xa[std::size_t(r)] = kind == 0 ? x0 : std::min(a, b);
+                    xb[std::size_t(r)] = kind == 0 ? x0 + cols - 1 : std::max(a, b);
+                    if (kind == 3) // an empty row
+                        std::swap(xa[std::size_t(r)], xb[std::size_t(r)]);
+                    if (kind == 3 && xa[std::size_t(r)] == xb[std::size_t(r)])
+                        xa[std::size_t(r)] = xb[std::size_t(r)] + 1;
+                }
+                const int gstride = cols + 3; // the columns beyond the block must stay
+                std::vector<double> ref(std::size_t(gstride) * rows, 0.25);
+                std::vector<double> got = ref;
+                formulaBlock(ref, gstride, x0, z0, xa, xb, ds, fsel, h, n);
+                BpTileRows t;
+                t.base = got.data();
+                t.stride = gstride;
+                t.x0 = x0;
+                t.z0 = z0;
+                t.cols = cols;
+                t.rows = rows;
+                t.xa = xa.data();
+                t.xb = xb.data();
+                add(t, proj.data(), int(proj.size()), h, n);
+                ++blocks;
+                for (int r = 0; r < rows; ++r)
+                    for (int x = 0; x < gstride; ++x) {
+                        const double a = ref[std::size_t(r) * gstride + x];
+                        const double b = got[std::size_t(r) * gstride + x];
+                        if (!(std::abs(a - b) <= 1e-12 * 6.25))
+                            QFAIL(qPrintable(
+                                QString("n %1 h %2 directions %3 %4 %5 row %6 (%7..%8) x %9: "
+                                        "%10 vs %11")
+                                    .arg(n)
+                                    .arg(h)
+                                    .arg(pick[0])
+                                    .arg(pick[1])
+                                    .arg(pick[2])
+                                    .arg(z0 + r)
+                                    .arg(xa[std::size_t(r)])
+                                    .arg(xb[std::size_t(r)])
+                                    .arg(x0 + x)
+                                    .arg(a, 0, 'g', 17)
+                                    .arg(b, 0, 'g', 17)));
+                    }
+            }
+        }
+    }
+    QCOMPARE(blocks, int(sizes.size()) * 5 * int(dirs.size()));
+}
+
+void TestKernel::routinesMatchFormula_data()
+{
+    QTest::addColumn<int>("routine");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("m");
+    QTest::addColumn<double>("offset");
+    QTest::addColumn<QVector<double>>("region");
+    for (BpRoutine r : kAllRoutines) {
+        const QString name = bpRoutineName(r);
+        auto row = [&](const char *what, int width, int m, double offset, QVector<double> region) {
+            QTest::newRow(qPrintable(name + ": " + what))
+                << int(r) << width << m << offset << region;
+        };
+        // N from 2 to 16, and sizes that are no multiple of 4 or 8.
+        for (int width = 3; width <= 17; width += 2)
+            row(qPrintable(QString("N %1").arg(width - 1)), width, 5, 0.0, { 0, 0, 1e9, 1e9 });
+        row("N 18, c = -1 first", 19, 4, 180.0, { 0, 0, 18, 18 });
+        row("N 30, c = 0 first", 31, 7, 90.0, { 0, 0, 30, 30 });
+        row("N 62, c = 0 first, other way", 63, 6, -90.0, { 0, 0, 62, 62 });
+        row("N 130, one projection", 131, 1, 45.0, { 0, 0, 130, 130 });
+        row("N 258, several blocks", 259, 13, 17.3, { 0, 0, 258, 258 });
+        row("partial rows", 131, 9, -33.0, { 3.7, 5.2, 120.5, 127.9 });
+        row("narrow column", 101, 8, 5.0, { 48, 0, 51, 100 });
+        row("region touching the circle", 201, 10, 12.0, { 190, 90, 200, 110 });
+        row("region beyond the grid", 141, 11, 270.0, { -10, -3.5, 1e6, 1e9 });
+        row("one pixel", 65, 6, 30.0, { 40, 20, 40.5, 20.5 });
+        row("empty region", 65, 6, 30.0, { 40, 20, 40, 60 });
+    }
+}
+
+void TestKernel::routinesMatchFormula()
+{
+    QFETCH(int, routine);
+    QFETCH(int, width);
+    QFETCH(int, m);
+    QFETCH(double, offset);
+    QFETCH(QVector<double>, region);
+    const BpRoutine r = BpRoutine(routine);
+    if (!bpRoutineAvailable(r))
+        QSKIP("this processor lacks the instructions of this routine");
+    const std::vector<double> sgm = randomSinogram(width, m, unsigned(width * 7 + m));
+    const int n = BpKernel::gridSizeFor(width);
+    const std::size_t cells = std::size_t(n) * n;
+
+    // At once, as a parallel calculator runs a slice.
+    BpKernel k(BpNormalisation::Parallel);
+    QVERIFY(k.setRoutine(r));
+    QVERIFY(
+        k.reconstruct(sgm.data(), width, m, region[0], region[1], region[2], region[3], offset));
+    const Grid ref = formulaFromFiltered(k, region, offset);
+    QVERIFY2(relDiff(k.result(), ref.data(), cells) < 1e-12,
+        qPrintable(QString::number(relDiff(k.result(), ref.data(), cells))));
+    // Pixels the formula leaves alone stay exactly 0 (every region has some).
+    for (std::size_t i = 0; i < cells; ++i)
+        if (ref[i] == 0.0)
+            QCOMPARE(k.result()[i], 0.0);
+
+    // Projection by projection, as the single-slice calculator steps.
+    BpKernel one(BpNormalisation::Parallel);
+    QVERIFY(one.setRoutine(r));
+    QVERIFY(one.prepare(n, m));
+    for (int i = 0; i < m; ++i) {
+        one.transformRow(i, sgm.data() + std::size_t(i) * width);
+        one.filterRow(i);
+        one.backProject(i, region[0], region[1], region[2], region[3], offset);
+    }
+    QVERIFY2(relDiff(one.result(), ref.data(), cells) < 1e-12,
+        qPrintable(QString::number(relDiff(one.result(), ref.data(), cells))));
+}
+
+void TestKernel::routinesAgreeOnCt1AndCt2()
+{
+    // The single-slice calculator (projection by projection, divided by N M)
+    // and a parallel calculator (at once, divided by N) with every routine:
+    // CT2 = M CT1, and every routine gives the plain loop's grid.
+    const int width = 257, m = 90, n = 256;
+    std::vector<double> sgm = diskSinogram(width, m, 150, 90, 20, 0.02);
+    const std::vector<double> noise = randomSinogram(width, m, 3);
+    for (std::size_t i = 0; i < sgm.size(); ++i)
+        sgm[i] += 0.1 * noise[i];
+    const std::size_t cells = std::size_t(n) * n;
+    Grid plain;
+    int run = 0;
+    for (BpRoutine r : kAllRoutines) {
+        if (!bpRoutineAvailable(r))
+            continue;
+        BpKernel ct1(BpNormalisation::SingleSlice), ct2(BpNormalisation::Parallel);
+        QVERIFY(ct1.setRoutine(r) && ct2.setRoutine(r));
+        QVERIFY(ct1.prepare(n, m));
+        for (int i = 0; i < m; ++i) {
+            ct1.transformRow(i, sgm.data() + std::size_t(i) * width);
+            ct1.filterRow(i);
+            ct1.backProject(i, 0, 0, n, n, 7.5);
+        }
+        QVERIFY(ct2.reconstruct(sgm.data(), width, m, 0, 0, n, n, 7.5));
+        Grid scaled(ct1.result(), ct1.result() + cells);
+        for (double &v : scaled)
+            v *= m;
+        QVERIFY2(relDiff(ct2.result(), scaled.data(), cells) < 1e-12, bpRoutineName(r));
+        if (plain.empty())
+            plain.assign(ct2.result(), ct2.result() + cells); // the plain loop comes first
+        QVERIFY2(relDiff(ct2.result(), plain.data(), cells) < 1e-12, bpRoutineName(r));
+        ++run;
+    }
+    QVERIFY(run >= 1);
+}
+
+void TestKernel::dispatchNamesItsRoutine()
+{
+    // The kernel starts with the fastest routine here and names it; a routine
+    // this processor lacks is refused and changes nothing.
+    BpKernel k;
+    QCOMPARE(k.routine(), bpBestRoutine());
+    const BpRoutine expected
+        = bpRoutineAvailable(BpRoutine::Avx2Pairs) ? BpRoutine::Avx2Pairs : BpRoutine::Generic;
+    QCOMPARE(bpBestRoutine(), expected);
+    QCOMPARE(QString(bpRoutineName(expected)),
+        QString(expected == BpRoutine::Avx2Pairs ? "avx2-pairs" : "generic"));
+    for (BpRoutine r : kAllRoutines) {
+        BpKernel other;
+        QCOMPARE(other.setRoutine(r), bpRoutineAvailable(r));
+        QCOMPARE(other.routine(), bpRoutineAvailable(r) ? r : bpBestRoutine());
     }
 }
 

@@ -100,6 +100,7 @@ RunRecordFacts baseFacts(const CtRunParams &p)
     f.i0Path = QStringLiteral("/data/run7/i0-0000.img");
     f.params = p;
     f.threadsUsed = 2;
+    f.kernel = QStringLiteral("avx2-pairs");
     f.regions = { { true, 1.5, 2, 30.25, 31 }, { true, 1.5, 2, 30.25, 31 } };
     f.targets = { { "data", "/out", "res", "E1" } };
     return f;
@@ -218,6 +219,7 @@ private slots:
                                     "offset             : 0.3333333333333333\n"
                                     "threads            : 4\n"
                                     "threads used       : 3\n"
+                                    "kernel             : avx2-pairs\n"
                                     "slice 00100 centre 63.7\n"
                                     "slice 00095 centre 63.7\n"
                                     "slice 00090 centre 63.7\n";

@@ -4,6 +4,7 @@
 #include <csetjmp>
 #include <csignal>
 #include <mutex>
+#include <pthread.h>
 
 namespace {
 
@@ -54,6 +55,14 @@ bool runGuarded(void (*fn)(void *), void *ctx)
     sigjmp_buf *const outer = activeGuard;
     if (sigsetjmp(env, 0) != 0) {
         activeGuard = outer;
+        // The handler may have run with SIGBUS blocked after all (a runtime
+        // that wraps signal handlers, such as ThreadSanitizer, need not keep
+        // SA_NODEFER); a blocked bus error would end the program at the next
+        // cut file. Only this rare path pays for the system call.
+        sigset_t bus;
+        sigemptyset(&bus);
+        sigaddset(&bus, SIGBUS);
+        pthread_sigmask(SIG_UNBLOCK, &bus, nullptr);
         return false;
     }
     activeGuard = &env;

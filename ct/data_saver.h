@@ -45,10 +45,6 @@ public slots:
     void setSubOfEnergy(bool f);
     void setSubOfSlice(bool f);
 
-signals:
-    // A record's file could not be written whole (logged with its path).
-    void saveFailed(const QString &path, const QString &slice);
-
 private:
     // Makes the folders a record's file goes into (with missing parents) and
     // returns those that exist; none (logged, with the file name) when the

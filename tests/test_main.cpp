@@ -1,6 +1,7 @@
 #include "tests/test_registry.h"
 
 #include <QApplication>
+#include <QLoggingCategory>
 #include <QTest>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,8 @@ std::vector<std::pair<const char *, Factory>> &registry()
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    // The tests check the routine trace lines as well: on, as with -v.
+    QLoggingCategory::setFilterRules(QStringLiteral("vorlo2.trace.debug=true"));
     const char *only = nullptr;
     std::vector<char *> args;
     for (int i = 0; i < argc; ++i) {

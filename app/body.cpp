@@ -15,8 +15,10 @@
 #include "display/closable_base.h"
 #include "display/color_bar.h"
 #include "display/disp_a.h"
+#include "display/number_field.h"
 #include "display/pop_dock_base.h"
 #include "display/raw_disp.h"
+#include "image/img_data.h"
 #include "image/img_datas.h"
 #include "select/ct_file_set.h"
 #include "ui_body.h"
@@ -112,9 +114,14 @@ Body::Body(int calculators, QWidget *parent)
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Vorlo2"));
     ui->CalcCT->setStyleSheet(idleStyle);
-    ui->SelectImageSaveDir->setMode(SelectAFile::SaveMode);
-    ui->SelectDataSaveDir->setMode(SelectAFile::SaveMode);
-    ui->SelectTiffSaveDir->setMode(SelectAFile::SaveMode);
+    for (QLineEdit *e : { ui->DataUpperLimit, ui->DataLowerLimit, ui->DataOffset, ui->ColorMin,
+             ui->ColorMax, ui->CalcSpentT })
+        fitNumberField(e);
+    for (SelectAFile *s :
+        { ui->SelectImageSaveDir, ui->SelectDataSaveDir, ui->SelectTiffSaveDir }) {
+        s->setMode(SelectAFile::SaveMode);
+        s->setNameAndTagVisible(true);
+    }
     ui->SelI0Files->setSimpleMode(true);
     ui->SelI0Files->setSelectText(tr("Sel. I0 File Set"));
     ui->SelI0Files->setTitle(QString(32, QLatin1Char(' ')));
@@ -280,6 +287,20 @@ Body::Body(int calculators, QWidget *parent)
     setupZelkovLink();
 
     fitControlPane();
+    fitScreen();
+}
+
+void Body::fitScreen()
+{
+    // The form's size, but never more than the screen offers: room is left
+    // for the window frame and title bar.
+    const QScreen *s = screen();
+    if (!s)
+        return;
+    const QRect room = s->availableGeometry();
+    const QSize fit(std::min(width(), room.width() - windowFrameRoom.width()),
+        std::min(height(), room.height() - windowFrameRoom.height()));
+    resize(fit.expandedTo(minimumSizeHint()));
 }
 
 void Body::fitControlPane()
@@ -519,6 +540,7 @@ bool Body::startTryCor(double from, double to, double step)
     setupSaveConds();
     rangeDone = 0;
     rangeTotal = int(cors.size());
+    rangeOfCentres = true;
     ui->CalcProgress->setRange(0, rangeTotal);
     ui->CalcProgress->setValue(0);
     ui->CalcLeftT->clear();
@@ -559,6 +581,7 @@ void Body::dataFilesSelected(QStringList files, bool clear)
         rawDisp_->dispA()->update();
     }
     pendingFiles = files;
+    refusedFiles.clear();
     ++loadChains;
     emit askLoadNextDataFile();
 }
@@ -572,6 +595,8 @@ void Body::loadNextDataFile()
     const QString name = pendingFiles.takeFirst();
     if (imgDatas_->add(name))
         ui->CTFiles->addFileName(name);
+    else
+        refusedFiles << name;
     emit askLoadNextDataFile();
 }
 
@@ -600,6 +625,9 @@ void Body::finishedLoadDataFiles()
         }
     }
     const int n = imgDatas_->count();
+    // The file box tells whether the last choice was loaded whole.
+    ui->CTFiles->setStat(
+        refusedFiles.isEmpty(), refusedFiles.isEmpty() ? QString() : refusalText());
     ui->seekCtrl->setMaximum(std::max(0, n - 1));
     updateRawImage();
     if (pc->autoUpdate()) {
@@ -624,6 +652,31 @@ void Body::finishedLoadDataFiles()
         qDebug() << "Loading ended : the waiting calculation starts";
         startCalcCt();
     }
+}
+
+QString Body::refusalText() const
+{
+    // Why the first refused file was refused, read again here: the stack
+    // only says that it refused it.
+    const QString &name = refusedFiles.first();
+    QString why;
+    std::unique_ptr<ImgData> img(createImgData(fileType(name)));
+    if (!img) {
+        why = tr("not an image file of a known type");
+    } else {
+        img->setFileName(name);
+        const QSize s = imgDatas_->size();
+        if (!img->load())
+            why = tr("the file can't be read as an image");
+        else if (s.width() > 0 && (img->width() != s.width() || img->height() != s.height()))
+            why = tr("its images are %1 x %2 pixels, the loaded images %3 x %4")
+                      .arg(QString::number(img->width()), QString::number(img->height()),
+                          QString::number(s.width()), QString::number(s.height()));
+        else
+            why = tr("an image without pixels");
+    }
+    return tr("%1 files refused, the first: %2 (%3)")
+        .arg(QString::number(refusedFiles.size()), name, why);
 }
 
 void Body::newPosOnRawImg(double x, double y)
@@ -743,6 +796,7 @@ void Body::startCalcCt()
     setupSaveConds();
     rangeDone = 0;
     rangeTotal = 0;
+    rangeOfCentres = false;
     ui->CalcProgress->setRange(0, 1);
     ui->CalcProgress->setValue(0);
     ui->CalcLeftT->clear();

@@ -21,6 +21,7 @@
 #include "util/tsan_handoff.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDirIterator>
 #include <QFile>
 #include <QLineEdit>
@@ -152,6 +153,70 @@ private slots:
         QCOMPARE(b.imgDatas()->count(), 2);
         QVERIFY(loadAll(b, files.mid(3, 2), false));
         QCOMPARE(b.imgDatas()->count(), 4);
+    }
+
+    // A data set of another image size than the loaded one: the file box
+    // turns pink and its tooltip says why; a set that fits clears it.
+    void otherImageSizeIsShownOnTheFileBox()
+    {
+        Body b(2, nullptr);
+        vertical(b);
+        auto *files = child<SelectDataFiles>(b, "CTFiles");
+        auto *box = files->findChild<QComboBox *>("Selected");
+        QVERIFY(box);
+        QVERIFY(loadAll(b, writeScan(dir, "sizeA", 3, 16, 12)));
+        QVERIFY(files->statOk());
+        const QStringList other = writeScan(dir, "sizeB", 2, 10, 12);
+        QVERIFY(loadAll(b, other));
+        QCOMPARE(b.imgDatas()->count(), 0);
+        QVERIFY(!files->statOk());
+        QCOMPARE(box->styleSheet(), QString("background-color: rgb(255, 192, 192);"));
+        const QString tip = box->toolTip();
+        QVERIFY2(tip.contains("2 files refused"), qPrintable(tip));
+        QVERIFY2(tip.contains(other.first()), qPrintable(tip));
+        QVERIFY2(tip.contains("10 x 12") && tip.contains("16 x 12"), qPrintable(tip));
+        QVERIFY(loadAll(b, writeScan(dir, "sizeC", 2, 16, 12)));
+        QCOMPARE(b.imgDatas()->count(), 2);
+        QVERIFY(files->statOk());
+        QVERIFY(box->styleSheet().isEmpty());
+    }
+
+    // The three save selectors show their name and tag; both can be typed
+    // and come back from a setup file.
+    void saveNamesAndTagsAreShownTypedAndKept()
+    {
+        const QString setup = dir.filePath("names.cfg");
+        const char *selectors[]
+            = { "SelectDataSaveDir", "SelectImageSaveDir", "SelectTiffSaveDir" };
+        {
+            Body b(2, nullptr);
+            b.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&b));
+            int i = 0;
+            for (const char *name : selectors) {
+                auto *s = child<SelectAFile>(b, name);
+                auto *n = s->findChild<QLineEdit *>("Name");
+                auto *t = s->findChild<QLineEdit *>("AddTag");
+                QVERIFY(n && t);
+                QVERIFY2(n->isVisible() && t->isVisible(), name);
+                QVERIFY(!n->isReadOnly() && !t->isReadOnly());
+                n->clear();
+                t->clear();
+                QTest::keyClicks(n, QString("sample%1").arg(i));
+                QTest::keyClicks(t, QString("7112_%1eV").arg(i));
+                ++i;
+            }
+            QVERIFY(b.saveSetup(setup));
+        }
+        Body b(2, nullptr);
+        QVERIFY(b.loadSetup(setup));
+        int i = 0;
+        for (const char *name : selectors) {
+            auto *s = child<SelectAFile>(b, name);
+            QCOMPARE(s->name(), QString("sample%1").arg(i));
+            QCOMPARE(s->addTag(), QString("7112_%1eV").arg(i));
+            ++i;
+        }
     }
 
     void secondChoiceWhileLoadingReplacesTheQueue()

@@ -16,8 +16,11 @@ ImgDispWPV::ImgDispWPV(QWidget *parent)
     resize(492, 464);
     setWindowTitle(tr("Image Display with Position and Value"));
     lowerLayout()->addWidget(ui->PVFrame, 0, 0);
-    for (QLineEdit *e : { ui->PosX, ui->PosY, ui->Val })
-        fitNumberField(e);
+    // Positions are whole pixels: room for five digits and a sign, more
+    // when one needs it.
+    fitNumberField(ui->PosX, QStringLiteral("-88888"));
+    fitNumberField(ui->PosY, QStringLiteral("-88888"));
+    fitNumberField(ui->Val);
 
     connect(this, &ImgDisp::newPos, this, &ImgDispWPV::noticedNewPos);
     connect(ui->ResetScale, &QPushButton::clicked, this, &ImgDisp::resetScale);

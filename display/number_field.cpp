@@ -54,9 +54,11 @@ void widenFor(QLineEdit *e, const QString &text)
 }
 } // namespace
 
-void fitNumberField(QLineEdit *e)
+void fitNumberField(QLineEdit *e) { fitNumberField(e, QString::fromLatin1(wideNumber)); }
+
+void fitNumberField(QLineEdit *e, const QString &typical)
 {
-    widenFor(e, QString::fromLatin1(wideNumber));
+    widenFor(e, typical);
     // The field keeps its size unless a text needs more.
     e->setMaximumWidth(e->minimumWidth());
     QObject::connect(e, &QLineEdit::textChanged, e, [e](const QString &t) { widenFor(e, t); });

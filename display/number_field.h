@@ -10,9 +10,10 @@ class QString;
 int lineEditWidthFor(const QLineEdit *e, const QString &text);
 
 // Makes the field as wide as a number of that format with a two-digit
-// exponent needs, and wider whenever a longer text is set, so that any value
-// fits.
+// exponent needs (or as the given typical text), and wider whenever a
+// longer text is set, so that any value fits.
 void fitNumberField(QLineEdit *e);
+void fitNumberField(QLineEdit *e, const QString &typical);
 
 // Whether the field, as last painted, shows its whole text: nothing scrolled
 // out of its visible part.

@@ -24,7 +24,7 @@ SelectAImgFile::SelectAImgFile(QWidget *parent)
     base->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
     rowLayout()->addWidget(base, 0, 5);
     initialExpTime_ = baseUi->ExpTimeLE->text().toDouble();
-    fitNumberField(baseUi->ExpTimeLE);
+    fitNumberField(baseUi->ExpTimeLE, QStringLiteral("0.888888"));
 
     // A window of its own until the owner places it somewhere.
     imgDisp = new ImgDispWPV;

@@ -28,9 +28,9 @@ SelectDataFiles::SelectDataFiles(QWidget *parent)
     , fileDialog(std::make_unique<QFileDialog>())
 {
     ui->setupUi(this);
-    fitNumberField(ui->ExpTime);
+    fitNumberField(ui->ExpTime, QStringLiteral("0.888888"));
     // Room for a file name; the box paints its entry elided in the middle.
-    ui->Selected->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 24);
+    ui->Selected->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 20);
     ui->Selected->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     ui->Selected->installEventFilter(this);
 

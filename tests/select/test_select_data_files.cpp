@@ -274,11 +274,15 @@ private slots:
         s.resize(700, 30);
         s.show();
         QVERIFY(QTest::qWaitForWindowExposed(&s));
-        const QString shown = s.shownText(box->fontMetrics().horizontalAdvance("x") * 24);
+        const int x = box->fontMetrics().horizontalAdvance("x");
+        const QString shown = s.shownText(x * 30);
         QVERIFY2(shown.endsWith("proj_0000.img"), qPrintable(shown));
         QVERIFY2(shown.startsWith("/be"), qPrintable(shown));
         QVERIFY(shown.size() < (dir + "proj_0000.img").size());
-        QVERIFY(box->width() >= box->fontMetrics().horizontalAdvance("x") * 24);
+        // In the box's smallest width the name still shows whole.
+        QVERIFY(s.shownText(x * 20).endsWith("/proj_0000.img"));
+        QCOMPARE(s.shownText(x * 200), dir + "proj_0000.img");
+        QVERIFY(box->width() >= box->fontMetrics().horizontalAdvance("x") * 20);
         const QString tip = box->toolTip();
         QVERIFY2(tip.contains(dir + "proj_0000.img"), qPrintable(tip));
         QVERIFY2(tip.contains("3 files: proj_0000.img ... proj_0179.img"), qPrintable(tip));

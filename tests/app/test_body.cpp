@@ -17,6 +17,7 @@
 #include "select/select_data_dir.h"
 #include "select/select_data_files.h"
 #include "tests/ct/phantom_stack.h"
+#include "tests/display/mouse_events.h"
 #include "tests/test_registry.h"
 #include "util/tsan_handoff.h"
 
@@ -32,6 +33,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -179,6 +181,40 @@ private slots:
         QCOMPARE(b.imgDatas()->count(), 2);
         QVERIFY(files->statOk());
         QVERIFY(box->styleSheet().isEmpty());
+    }
+
+    // On the raw image a drag pans the picture and leaves the slice alone;
+    // a click sets the slice; a click beside a zoomed-out image does nothing.
+    void dragPansAndClickSetsTheSlice()
+    {
+        using namespace testmouse;
+        Body b(2, nullptr);
+        vertical(b);
+        QVERIFY(loadAll(b, writeScan(dir, "pan", 2, 16, 12)));
+        b.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&b));
+        child<QTabWidget>(b, "ImgsTab")->setCurrentIndex(0);
+        DispA *a = b.rawDisp()->dispA();
+        QTRY_VERIFY(a->isVisible() && a->height() > 24);
+        QCOMPARE(b.rawDisp()->view(), QRectF(0, 0, 16, 12));
+        proc(b)->setSliceNo(6);
+        const double rowH = a->height() / 12.0;
+        const double x = a->width() / 2.0;
+        press(a, QPointF(x, 9.5 * rowH));
+        move(a, QPointF(x, 6 * rowH), Qt::LeftButton);
+        move(a, QPointF(x, 3.5 * rowH), Qt::LeftButton);
+        release(a, QPointF(x, 3.5 * rowH));
+        QCOMPARE(proc(b)->sliceNo(), 6);
+        QVERIFY(b.rawDisp()->view().y() > 5); // the picture moved up by six rows
+        b.rawDisp()->resetScale();
+        click(a, QPointF(x, 2.5 * rowH));
+        QCOMPARE(proc(b)->sliceNo(), 2);
+        // Zoomed out about the top-left corner: the lower part of the area
+        // lies below the image.
+        for (int i = 0; i < 5; ++i)
+            wheel(a, QPointF(0, 0), -120);
+        click(a, QPointF(x, a->height() - 2));
+        QCOMPARE(proc(b)->sliceNo(), 2);
     }
 
     // The three save selectors show their name and tag; both can be typed

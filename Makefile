@@ -1,21 +1,40 @@
-# Vorlo2 — top-level entry points.  `make run` and `make test` work on a fresh
-# Debian machine: both install what is missing first (as root).
+# Vorlo2 — top-level entry points. On a fresh Debian machine each target first
+# installs the packages it needs (as root; as another user it prints the
+# apt-get line to run):
+#   make run     the program and the phantom tool only, then the demo
+#   make test    the program, the phantom tool and the test programs, then every test
+#   make bench   everything, then every benchmark
+#   make fuzz    clang's fuzzing toolchain, then a short run of every fuzz target
 JOBS    ?= $(shell nproc)
 BUILD   ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build test test-asan test-tsan fuzz run bench clean
+.PHONY: deps deps-bench deps-fuzz configure build build-run build-test test test-asan test-tsan \
+        fuzz run bench screenshot clean
 
 deps:
-	@bash tools/install-deps.sh
+	@bash tools/install-deps.sh build
+
+deps-bench:
+	@bash tools/install-deps.sh build bench
+
+deps-fuzz:
+	@bash tools/install-deps.sh build fuzz
 
 configure: deps
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
 
+# Everything that is configured, the benchmarks included.
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+build-run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target vorlo2 vorlo2-phantom
+
+build-test: configure
+	cmake --build $(BUILD) -j $(JOBS) --target vorlo_tests
+
+test: build-test
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 # The whole test suite again with AddressSanitizer and UndefinedBehaviorSanitizer.
@@ -41,14 +60,21 @@ test-tsan: deps
 	  ctest --output-on-failure -j $(JOBS)
 
 # Every libFuzzer target for a few seconds with ASan and UBSan (clang).
-fuzz: deps
+fuzz: deps-fuzz
 	bash tools/run-fuzz.sh
 
-run: build
-	bash tools/run-demo.sh $(BUILD)
+# The demo runs in English; `make run DEMO_LANG=ja` shows the Japanese window.
+run: build-run
+	DEMO_LANG=$(DEMO_LANG) bash tools/run-demo.sh $(BUILD)
 
-bench: build
+bench: deps-bench configure
+	cmake --build $(BUILD) -j $(JOBS)
 	@for b in $(BUILD)/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+# The window with the demo scan loaded, as docs/window.png (under Xvfb).
+screenshot: build-run
+	@bash tools/install-deps.sh screenshot
+	bash tools/screenshot.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan build-fuzz

@@ -1,10 +1,13 @@
 #include "app/batch.h"
 
 #include "util/text_util.h"
+#include "util/trace_log.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QTextStream>
+
+#include <cstdio>
 
 Batch::Batch(QObject *parent)
     : QObject(parent)
@@ -98,7 +101,7 @@ void Batch::batchNext()
 
     BatchCmd cmd(lines.at(index));
     ++index;
-    qDebug().noquote() << QString("cmd \"%1\"").arg(cmd.cmd);
+    qCDebug(vorloTrace).noquote() << QString("cmd \"%1\"").arg(cmd.cmd);
 
     if (cmd.matches(":ifok") && ok)
         cmd = BatchCmd(cmd.argsLine());
@@ -117,7 +120,12 @@ void Batch::batchNext()
     } else if (cmd.matches(":end") || cmd.matches(":stop")) {
         running = false;
     } else if (cmd.matches(":echo")) {
-        qDebug().noquote() << QString("\"%1\"").arg(cmd.line);
+        qCDebug(vorloTrace).noquote() << QString("\"%1\"").arg(cmd.line);
+        // The batch's own output: the text after the command, as written.
+        const QString line = cmd.line.trimmed();
+        const QString text = line.mid(line.indexOf(cmd.cmd) + cmd.cmd.size()).trimmed();
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        std::fflush(stderr);
         requestNext();
     } else {
         ok = true;

@@ -17,8 +17,10 @@
 #include "display/closable_base.h"
 #include "display/color_bar.h"
 #include "display/disp_a.h"
+#include "display/number_field.h"
 #include "display/pop_dock_base.h"
 #include "display/raw_disp.h"
+#include "image/img_data.h"
 #include "image/img_datas.h"
 #include "select/ct_file_set.h"
 #include "ui_body.h"
@@ -117,9 +119,14 @@ Body::Body(int calculators, QWidget *parent)
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Vorlo2"));
     ui->CalcCT->setStyleSheet(idleStyle);
-    ui->SelectImageSaveDir->setMode(SelectAFile::SaveMode);
-    ui->SelectDataSaveDir->setMode(SelectAFile::SaveMode);
-    ui->SelectTiffSaveDir->setMode(SelectAFile::SaveMode);
+    for (QLineEdit *e : { ui->DataUpperLimit, ui->DataLowerLimit, ui->DataOffset, ui->ColorMin,
+             ui->ColorMax, ui->CalcSpentT })
+        fitNumberField(e);
+    for (SelectAFile *s :
+        { ui->SelectImageSaveDir, ui->SelectDataSaveDir, ui->SelectTiffSaveDir }) {
+        s->setMode(SelectAFile::SaveMode);
+        s->setNameAndTagVisible(true);
+    }
     ui->SelI0Files->setSimpleMode(true);
     ui->SelI0Files->setSelectText(tr("Sel. I0 File Set"));
     ui->SelI0Files->setTitle(QString(32, QLatin1Char(' ')));
@@ -295,6 +302,20 @@ Body::Body(int calculators, QWidget *parent)
     setupZelkovLink();
 
     fitControlPane();
+    fitScreen();
+}
+
+void Body::fitScreen()
+{
+    // The form's size, but never more than the screen offers: room is left
+    // for the window frame and title bar.
+    const QScreen *s = screen();
+    if (!s)
+        return;
+    const QRect room = s->availableGeometry();
+    const QSize fit(std::min(width(), room.width() - windowFrameRoom.width()),
+        std::min(height(), room.height() - windowFrameRoom.height()));
+    resize(fit.expandedTo(minimumSizeHint()));
 }
 
 void Body::fitControlPane()
@@ -650,6 +671,7 @@ bool Body::startTryCor(double from, double to, double step)
     setupSaveConds();
     rangeDone = 0;
     rangeTotal = int(cors.size());
+    rangeOfCentres = true;
     ui->CalcProgress->setRange(0, rangeTotal);
     ui->CalcProgress->setValue(0);
     ui->CalcLeftT->clear();
@@ -700,6 +722,7 @@ void Body::dataFilesSelected(QStringList files, bool clear)
     chainRequest = request;
     chainWhat = what;
     chainAccepted = 0;
+    refusedFiles.clear();
     ++loadChains;
     emit askLoadNextDataFile();
 }
@@ -714,6 +737,8 @@ void Body::loadNextDataFile()
     if (imgDatas_->add(name)) {
         ui->CTFiles->addFileName(name);
         ++chainAccepted;
+    } else {
+        refusedFiles << name;
     }
     emit askLoadNextDataFile();
 }
@@ -747,6 +772,9 @@ void Body::finishedLoadDataFiles()
         }
     }
     const int n = imgDatas_->count();
+    // The file box tells whether the last choice was loaded whole.
+    ui->CTFiles->setStat(
+        refusedFiles.isEmpty(), refusedFiles.isEmpty() ? QString() : refusalText());
     ui->seekCtrl->setMaximum(std::max(0, n - 1));
     updateRawImage();
     if (pc->autoUpdate()) {
@@ -771,6 +799,31 @@ void Body::finishedLoadDataFiles()
         qDebug() << "Loading ended : the waiting calculation starts";
         startCalcCt();
     }
+}
+
+QString Body::refusalText() const
+{
+    // Why the first refused file was refused, read again here: the stack
+    // only says that it refused it.
+    const QString &name = refusedFiles.first();
+    QString why;
+    std::unique_ptr<ImgData> img(createImgData(fileType(name)));
+    if (!img) {
+        why = tr("not an image file of a known type");
+    } else {
+        img->setFileName(name);
+        const QSize s = imgDatas_->size();
+        if (!img->load())
+            why = tr("the file can't be read as an image");
+        else if (s.width() > 0 && (img->width() != s.width() || img->height() != s.height()))
+            why = tr("its images are %1 x %2 pixels, the loaded images %3 x %4")
+                      .arg(QString::number(img->width()), QString::number(img->height()),
+                          QString::number(s.width()), QString::number(s.height()));
+        else
+            why = tr("an image without pixels");
+    }
+    return tr("%1 files refused, the first: %2 (%3)")
+        .arg(QString::number(refusedFiles.size()), name, why);
 }
 
 void Body::newPosOnRawImg(double x, double y)
@@ -893,6 +946,7 @@ void Body::startCalcCt()
     setupSaveConds();
     rangeDone = 0;
     rangeTotal = 0;
+    rangeOfCentres = false;
     ui->CalcProgress->setRange(0, 1);
     ui->CalcProgress->setValue(0);
     ui->CalcLeftT->clear();

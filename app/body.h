@@ -242,6 +242,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // Why the measured files of the last choice were refused, for the file box.
+    QString refusalText() const;
     void buildParallelCalculators(int n);
     void placeInBase(PopDockBase *base, QWidget *content, const QString &title);
     void parallelCalcFinished(int calculator);
@@ -255,6 +257,9 @@ private:
     // the I0/BG selectors held until it ends.
     void markCalcStarted();
     static constexpr int minControlPaneWidth = 320;
+    // What a window manager adds around the window: frame and title bar.
+    static constexpr QSize windowFrameRoom { 16, 48 };
+    void fitScreen();
     // The run record of a range run: facts gathered from its start to its end,
     // then one record per distinct save place of the auto-save kinds that are on.
     QVector<RunRecordTarget> runRecordTargets() const;
@@ -320,6 +325,8 @@ private:
     // Progress of a range run.
     int rangeTotal = 0;
     int rangeDone = 0;
+    bool rangeOfCentres = false; // the run is a centre search, not a slice range
+    QStringList refusedFiles; // measured files of the last choice the stack refused
     bool threadsShutDown = false;
     bool sharingRegion = false; // a region is being passed on to the others
     QStringList i0Files; // the I0 file set as listed, aligned with i0Energies

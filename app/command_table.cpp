@@ -415,3 +415,5 @@ bool CommandTable::loadSetup(const QString &fname)
 int CommandTable::rangeDone() const { return body.calcRunning ? body.rangeDone : 0; }
 
 int CommandTable::rangeTotal() const { return body.calcRunning ? body.rangeTotal : 0; }
+
+bool CommandTable::rangeOfCentres() const { return body.rangeOfCentres; }

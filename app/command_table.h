@@ -51,6 +51,8 @@ public:
     // when no range run is going on.
     int rangeDone() const;
     int rangeTotal() const;
+    // The run in progress is a centre search: its steps are centres.
+    bool rangeOfCentres() const;
 
 private:
     // exec() with or without the answer to the batch interpreter.

@@ -1,6 +1,7 @@
 #include "app/config_store.h"
 
 #include "util/text_util.h"
+#include "util/trace_log.h"
 
 #include <QDebug>
 #include <QFile>
@@ -58,7 +59,15 @@ bool ConfigStore::readFile(const QString &name)
     currentFile = name;
     QFile file(name);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        qDebug().noquote() << QString("Can't open config file : \"%1\"").arg(name);
+        const QString msg = QString("Can't open config file : \"%1\"").arg(name);
+        // The default file, when no configuration was asked for, is
+        // normally absent: that is routine, not a problem.
+        const bool asked = !filesBeingRead.isEmpty() || name != QLatin1String(defaultConfigFile)
+            || !value("-c").isEmpty() || !value("-config").isEmpty();
+        if (asked)
+            qDebug().noquote() << msg;
+        else
+            qCDebug(vorloTrace).noquote() << msg;
         currentFile.clear();
         return false;
     }
@@ -154,5 +163,6 @@ StartFlags ConfigStore::startFlags() const
         f.batchFile = QLatin1String(defaultBatchFile);
     f.execBatch = contains(QStringLiteral("-x"));
     f.noWindow = contains(QStringLiteral("-nw"));
+    f.verbose = contains(QStringLiteral("-v"));
     return f;
 }

@@ -12,6 +12,7 @@ struct StartFlags {
     QString batchFile; // value of "-b", or "batchFile.bat"
     bool execBatch = false; // "-x": start the loaded batch
     bool noWindow = false; // "-nw": do not show the main window
+    bool verbose = false; // "-v": show the routine trace as well
 };
 
 // Key/value settings from the command line and the configuration file (with

@@ -139,5 +139,6 @@ void Headless::reportProgress()
         return;
     lastDone = done;
     lastReportMs = now;
-    std::fprintf(stderr, "vorlo2: slice %d of %d done (%.1f s)\n", done, total, now / 1000.0);
+    std::fprintf(stderr, "vorlo2: %s %d of %d done (%.1f s)\n",
+        table->rangeOfCentres() ? "centre" : "slice", done, total, now / 1000.0);
 }

@@ -2,6 +2,7 @@
 #include "app/config_store.h"
 #include "app/headless.h"
 #include "util/data_root.h"
+#include "util/trace_log.h"
 
 #include <QApplication>
 #include <QTranslator>
@@ -17,6 +18,9 @@ int main(int argc, char **argv)
     auto app = std::make_unique<QApplication>(argc, argv);
     auto translator = std::make_unique<QTranslator>();
 
+    // Before anything is logged: the routine trace only when asked for.
+    if (cs.startFlags().verbose)
+        setTraceLogging(true);
     cs.readFile(cs.configFileName());
     setDataRoot(cs.dataRootFor(dataRoot()));
     const StartFlags flags = cs.startFlags();

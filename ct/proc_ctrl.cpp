@@ -1,6 +1,7 @@
 #include "ct/proc_ctrl.h"
 
 #include "ui_proc_ctrl.h"
+#include "util/trace_log.h"
 
 #include <QButtonGroup>
 #include <QDebug>
@@ -176,8 +177,8 @@ double ProcCtrl::corForSlice(const CtRunParams &p, int slice)
                 / (double(p.recordedSlice2) - p.recordedSlice1)
             + p.recordedCor1;
     }
-    qDebug() << "pcps" << p.recordedSlice1 << p.recordedSlice2 << p.recordedCor1 << p.recordedCor2
-             << slice << c;
+    qCDebug(vorloTrace) << "pcps" << p.recordedSlice1 << p.recordedSlice2 << p.recordedCor1
+                        << p.recordedCor2 << slice << c;
     return c;
 }
 

@@ -2,6 +2,8 @@
 
 #include "ui_cbar_ui.h"
 
+#include "display/number_field.h"
+
 #include <QPainter>
 #include <cmath>
 
@@ -11,6 +13,9 @@ ColorBar::ColorBar(QWidget *parent)
     , ui(new Ui::CBarUI)
 {
     ui->setupUi(uiHolder.get());
+    // The limits show any value whole, wider than the form's 60 pixels if need be.
+    fitNumberField(ui->CMinLE);
+    fitNumberField(ui->CMaxLE);
     connect(ui->CMinLE, &QLineEdit::editingFinished, this, &ColorBar::minVEdited);
     connect(ui->CMaxLE, &QLineEdit::editingFinished, this, &ColorBar::maxVEdited);
     connect(this, &DispA::drawImage1, this, &ColorBar::draw1);

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 
 namespace {
 // Truncation towards zero; a value outside the 32-bit range (or not a number)
@@ -87,13 +88,24 @@ void ImgDisp::onMousePressed()
     dispA()->update();
 }
 
+bool ImgDisp::isClick() const
+{
+    const QPoint moved = mouse.releasePos - mouse.pressPos;
+    return std::abs(moved.x()) <= clickSlop && std::abs(moved.y()) <= clickSlop;
+}
+
 void ImgDisp::onMouseReleased()
 {
     const MouseC::MStat s = mouse.pressStat();
-    if (s == MouseC::Left || s == MouseC::Right) {
+    // A press released away from where it began was a pan, and a point
+    // outside the image (the background of a zoomed-out view) is no point
+    // of it: neither picks anything.
+    if ((s == MouseC::Left || s == MouseC::Right) && isClick()) {
         setRangeFromView();
-        emit selectedAPoint(
-            coord.pixelToDataX(mouse.pos.x()), coord.pixelToDataY(mouse.pos.y()), s);
+        const double x = coord.pixelToDataX(mouse.pos.x());
+        const double y = coord.pixelToDataY(mouse.pos.y());
+        if (x >= 0 && y >= 0 && x < image_.width() && y < image_.height())
+            emit selectedAPoint(x, y, s);
     }
     dispA()->update();
 }

@@ -20,6 +20,9 @@ public:
     const QImage &image() const { return image_; }
     // Part of the image shown, in image pixels (x right, y down).
     const QRectF &view() const { return view_; }
+    // A press released at most this many pixels (in x and in y) from where
+    // it began is a click; farther away it was a pan.
+    static constexpr int clickSlop = 4;
     bool viewSet() const { return viewSet_; }
 
 signals:
@@ -38,6 +41,8 @@ public slots:
     void saveImage(QString fname);
 
 protected:
+    // Whether the last press and release were a click rather than a pan.
+    bool isClick() const;
     // Makes the area's mapping cover the view: pixel (0, 0) is image point
     // (view.x, view.y), the bottom-right corner (view.x + w, view.y + h).
     void setRangeFromView();

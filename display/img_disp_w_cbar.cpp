@@ -25,7 +25,9 @@ ImgDispWCBar::ImgDispWCBar(QWidget *parent)
     lower = new QGridLayout;
     lower->setContentsMargins(0, 0, 0, 0);
     gridLayout()->addLayout(lower, 1, 0, 1, 2);
-    lower->addWidget(cBar->controlPanel(), 0, 1);
+    // Under the owner's row (a read-out, say) rather than beside it, so that
+    // the display stays narrow enough for two of them side by side.
+    lower->addWidget(cBar->controlPanel(), 1, 0, Qt::AlignLeft);
 
     connect(cBar, &ColorBar::newBar, this, &ImgDispWCBar::newBar);
 }

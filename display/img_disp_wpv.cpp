@@ -2,6 +2,8 @@
 
 #include "ui_img_disp_wpv.h"
 
+#include "display/number_field.h"
+
 #include <QGridLayout>
 
 ImgDispWPV::ImgDispWPV(QWidget *parent)
@@ -14,6 +16,11 @@ ImgDispWPV::ImgDispWPV(QWidget *parent)
     resize(492, 464);
     setWindowTitle(tr("Image Display with Position and Value"));
     lowerLayout()->addWidget(ui->PVFrame, 0, 0);
+    // Positions are whole pixels: room for five digits and a sign, more
+    // when one needs it.
+    fitNumberField(ui->PosX, QStringLiteral("-88888"));
+    fitNumberField(ui->PosY, QStringLiteral("-88888"));
+    fitNumberField(ui->Val);
 
     connect(this, &ImgDisp::newPos, this, &ImgDispWPV::noticedNewPos);
     connect(ui->ResetScale, &QPushButton::clicked, this, &ImgDisp::resetScale);

@@ -11,6 +11,15 @@ i0_load demo-out/scan/I0.img
 bg_load demo-out/scan/BG.img
 ct_cor 128
 ct_proc_slice 32
+auto_save_data_path demo-out/data
+auto_save_data_name phantom
+auto_save_data_tag demo
+auto_save_image_path demo-out/images
+auto_save_image_name phantom
+auto_save_image_tag demo
+auto_save_tiff_path demo-out/tiff
+auto_save_tiff_name phantom
+auto_save_tiff_tag demo
 calc_ct1 1
 :echo demo scan: reconstructing slice 32
 calc_exec

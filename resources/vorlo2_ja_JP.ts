@@ -308,6 +308,26 @@
         <source>I0 of I0 Image</source>
         <translation>I0画像のI0</translation>
     </message>
+    <message>
+        <source>not an image file of a known type</source>
+        <translation>既知の形式の画像ファイルではない</translation>
+    </message>
+    <message>
+        <source>the file can&apos;t be read as an image</source>
+        <translation>画像として読み込めない</translation>
+    </message>
+    <message>
+        <source>its images are %1 x %2 pixels, the loaded images %3 x %4</source>
+        <translation>画像は %1 x %2 ピクセル、読み込み済みの画像は %3 x %4</translation>
+    </message>
+    <message>
+        <source>an image without pixels</source>
+        <translation>画素のない画像</translation>
+    </message>
+    <message>
+        <source>%1 files refused, the first: %2 (%3)</source>
+        <translation>%1 個のファイルを読み込めません。最初のファイル: %2 (%3)</translation>
+    </message>
 </context>
 <context>
     <name>CBarUI</name>
@@ -891,6 +911,14 @@
         <source>Any Files (* *.*)</source>
         <translation>すべてのファイル (* *.*)</translation>
     </message>
+    <message>
+        <source>%1 files: %2 ... %3</source>
+        <translation>%1 ファイル: %2 ... %3</translation>
+    </message>
+    <message>
+        <source>Files were refused</source>
+        <translation>読み込めないファイルがありました</translation>
+    </message>
 </context>
 <context>
     <name>SelectDir</name>
@@ -954,6 +982,17 @@
         <location line="+13"/>
         <source>Finished</source>
         <translation>終了</translation>
+    </message>
+</context>
+<context>
+    <name>SelectAImgFile</name>
+    <message>
+        <source>Not an image file of a known type</source>
+        <translation>既知の形式の画像ファイルではありません</translation>
+    </message>
+    <message>
+        <source>The file can&apos;t be read as an image</source>
+        <translation>画像として読み込めないファイルです</translation>
     </message>
 </context>
 </TS>

@@ -9,7 +9,9 @@
 #include <QFileInfo>
 
 SelectAFile::SelectAFile(QWidget *parent)
-    : QFrame(parent), ui(std::make_unique<Ui::SelectAFile>()), fileDialog(std::make_unique<QFileDialog>())
+    : QFrame(parent)
+    , ui(std::make_unique<Ui::SelectAFile>())
+    , fileDialog(std::make_unique<QFileDialog>())
 {
     ui->setupUi(this);
     ui->Name->hide();
@@ -33,11 +35,11 @@ void SelectAFile::setMode(int m)
         fileDialog->setAcceptMode(QFileDialog::AcceptOpen);
         fileDialog->setFileMode(QFileDialog::ExistingFile);
         fileDialog->setNameFilters(
-            {tr("Img file (*.img)"), tr("Tiff file (*.tif *.tiff)"), tr("Any file (* *.*)")});
+            { tr("Img file (*.img)"), tr("Tiff file (*.tif *.tiff)"), tr("Any file (* *.*)") });
     } else if (m == SaveMode) {
         fileDialog->setAcceptMode(QFileDialog::AcceptSave);
         fileDialog->setFileMode(QFileDialog::AnyFile);
-        fileDialog->setNameFilters({tr("Any file (* *.*)")});
+        fileDialog->setNameFilters({ tr("Any file (* *.*)") });
     }
 }
 
@@ -46,32 +48,20 @@ void SelectAFile::setPath(const QString &p)
     if (selMode == SaveMode && !p.isEmpty() && !QDir().mkpath(p))
         qDebug() << "Can't create directory :" << p;
     ui->FilePath->setText(p);
+    // The end of a long path (the file name) stays in sight; all of it in the tooltip.
+    ui->FilePath->setCursorPosition(int(p.size()));
+    ui->FilePath->setToolTip(p);
 }
 
-QString SelectAFile::path() const
-{
-    return ui->FilePath->text();
-}
+QString SelectAFile::path() const { return ui->FilePath->text(); }
 
-QString SelectAFile::name() const
-{
-    return ui->Name->text();
-}
+QString SelectAFile::name() const { return ui->Name->text(); }
 
-void SelectAFile::setName(const QString &n)
-{
-    ui->Name->setText(n);
-}
+void SelectAFile::setName(const QString &n) { ui->Name->setText(n); }
 
-QString SelectAFile::addTag() const
-{
-    return ui->AddTag->text();
-}
+QString SelectAFile::addTag() const { return ui->AddTag->text(); }
 
-void SelectAFile::setAddTag(const QString &t)
-{
-    ui->AddTag->setText(t);
-}
+void SelectAFile::setAddTag(const QString &t) { ui->AddTag->setText(t); }
 
 void SelectAFile::setNameAndTagVisible(bool f)
 {
@@ -79,15 +69,19 @@ void SelectAFile::setNameAndTagVisible(bool f)
     ui->AddTag->setVisible(f);
 }
 
-void SelectAFile::setSelectText(const QString &text)
-{
-    ui->Select->setText(text);
-}
+void SelectAFile::setSelectText(const QString &text) { ui->Select->setText(text); }
 
 void SelectAFile::setStat(bool f)
 {
-    ui->FilePath->setStyleSheet(f ? "background-color: rgb(211, 255, 241);"
-                                  : "background-color: rgb(255, 192, 192);");
+    ui->FilePath->setStyleSheet(
+        f ? "background-color: rgb(211, 255, 241);" : "background-color: rgb(255, 192, 192);");
+}
+
+void SelectAFile::setStatWithReason(bool f, const QString &why)
+{
+    setStat(f);
+    const QString p = ui->FilePath->text();
+    ui->FilePath->setToolTip(f || why.isEmpty() ? p : p + QLatin1Char('\n') + why);
 }
 
 void SelectAFile::fileSelected0(const QString &fname)
@@ -109,7 +103,4 @@ void SelectAFile::clear0()
     emit clear();
 }
 
-QGridLayout *SelectAFile::rowLayout() const
-{
-    return ui->gridLayout;
-}
+QGridLayout *SelectAFile::rowLayout() const { return ui->gridLayout; }

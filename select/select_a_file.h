@@ -13,8 +13,7 @@ class SelectAFile;
 // One path with Select and Clear buttons.
 // Mode 0 names one existing image file; mode 1 (save) names a save directory,
 // which is created when set, plus a base name (Name) and a free tag (AddTag).
-class SelectAFile : public QFrame
-{
+class SelectAFile : public QFrame {
     Q_OBJECT
 
 public:
@@ -43,6 +42,8 @@ signals:
 
 public slots:
     void setStat(bool f);
+    // As setStat, with why in the tooltip beside the path when f is false.
+    void setStatWithReason(bool f, const QString &why);
     void fileSelected0(const QString &fname);
     void clear0();
 

@@ -3,7 +3,9 @@
 
 #include "display/color_bar.h"
 #include "display/img_disp_wpv.h"
+#include "display/number_field.h"
 #include "image/img_data.h"
+#include "util/trace_log.h"
 
 #include <QDebug>
 #include <QGridLayout>
@@ -11,7 +13,8 @@
 #include <cmath>
 
 SelectAImgFile::SelectAImgFile(QWidget *parent)
-    : SelectAFile(parent), baseUi(std::make_unique<Ui::SelectAImgFileBase>())
+    : SelectAFile(parent)
+    , baseUi(std::make_unique<Ui::SelectAImgFileBase>())
 {
     setMode(OpenMode);
 
@@ -21,6 +24,7 @@ SelectAImgFile::SelectAImgFile(QWidget *parent)
     base->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
     rowLayout()->addWidget(base, 0, 5);
     initialExpTime_ = baseUi->ExpTimeLE->text().toDouble();
+    fitNumberField(baseUi->ExpTimeLE, QStringLiteral("0.888888"));
 
     // A window of its own until the owner places it somewhere.
     imgDisp = new ImgDispWPV;
@@ -38,26 +42,26 @@ SelectAImgFile::~SelectAImgFile()
     delete imgDisp.data();
 }
 
-ImgDispWPV *SelectAImgFile::imageWindow() const
-{
-    return imgDisp.data();
-}
+ImgDispWPV *SelectAImgFile::imageWindow() const { return imgDisp.data(); }
 
 void SelectAImgFile::loadImage(const QString &fname)
 {
-    qDebug() << qPrintable(QTime::currentTime().toString("hh:mm:ss.zzz")) << "loading" << fname;
+    qCDebug(vorloTrace) << qPrintable(QTime::currentTime().toString("hh:mm:ss.zzz")) << "loading"
+                        << fname;
     std::unique_ptr<ImgData> loaded(createImgData(fileType(fname)));
     if (!loaded) {
-        setStat(false);
+        qDebug() << "Image not loaded, unknown file type :" << fname;
+        setStatWithReason(false, tr("Not an image file of a known type"));
         return;
     }
     loaded->setKeepInMemory(true);
     loaded->setFileName(fname);
     if (!loaded->load()) {
-        setStat(false);
+        qDebug() << "Image not loaded, the file can't be read :" << fname;
+        setStatWithReason(false, tr("The file can't be read as an image"));
         return;
     }
-    setStat(true);
+    setStatWithReason(true, QString());
     img = std::move(loaded);
     redraw();
     if (imgDisp)
@@ -115,7 +119,4 @@ void SelectAImgFile::setExpTime(double time)
     baseUi->ExpTimeLE->setText(QString::number(time, 'g', 6));
 }
 
-double SelectAImgFile::expTime() const
-{
-    return baseUi->ExpTimeLE->text().toDouble();
-}
+double SelectAImgFile::expTime() const { return baseUi->ExpTimeLE->text().toDouble(); }

@@ -7,7 +7,9 @@
 #include <QDir>
 #include <QRegularExpression>
 
-SelectDataDir::SelectDataDir(QWidget *parent) : QFrame(parent), ui(std::make_unique<Ui::SelectDataDir>())
+SelectDataDir::SelectDataDir(QWidget *parent)
+    : QFrame(parent)
+    , ui(std::make_unique<Ui::SelectDataDir>())
 {
     ui->setupUi(this);
     ui->SelDir->setSelectText(tr("Sel. Data Dir."));
@@ -20,35 +22,17 @@ SelectDataDir::SelectDataDir(QWidget *parent) : QFrame(parent), ui(std::make_uni
 
 SelectDataDir::~SelectDataDir() = default;
 
-bool SelectDataDir::isASRStandard() const
-{
-    return ui->isASRStd_->isChecked();
-}
+bool SelectDataDir::isASRStandard() const { return ui->isASRStd_->isChecked(); }
 
-QString SelectDataDir::dirName() const
-{
-    return ui->SelDir->dirName();
-}
+QString SelectDataDir::dirName() const { return ui->SelDir->dirName(); }
 
-QString SelectDataDir::pattern() const
-{
-    return ui->Pattern->text();
-}
+QString SelectDataDir::pattern() const { return ui->Pattern->text(); }
 
-void SelectDataDir::setPattern(const QString &p)
-{
-    ui->Pattern->setText(p);
-}
+void SelectDataDir::setPattern(const QString &p) { ui->Pattern->setText(p); }
 
-int SelectDataDir::currentIndex() const
-{
-    return ui->SubDirs->currentIndex();
-}
+int SelectDataDir::currentIndex() const { return ui->SubDirs->currentIndex(); }
 
-int SelectDataDir::count() const
-{
-    return ui->SubDirs->count();
-}
+int SelectDataDir::count() const { return ui->SubDirs->count(); }
 
 QStringList SelectDataDir::entries() const
 {
@@ -58,10 +42,7 @@ QStringList SelectDataDir::entries() const
     return list;
 }
 
-void SelectDataDir::setDataDir(const QString &dir)
-{
-    ui->SelDir->chooseDir(dir);
-}
+void SelectDataDir::setDataDir(const QString &dir) { ui->SelDir->chooseDir(dir); }
 
 void SelectDataDir::aDirSelected(const QString &dir)
 {
@@ -72,35 +53,29 @@ void SelectDataDir::aDirSelected(const QString &dir)
     emit newSets(ui->SubDirs->count());
 }
 
-void SelectDataDir::changedASRStd()
-{
-    aDirSelected(ui->SelDir->dirName());
-}
+void SelectDataDir::changedASRStd() { aDirSelected(ui->SelDir->dirName()); }
 
-void SelectDataDir::setIsASRStandard(bool f)
-{
-    ui->isASRStd_->setChecked(f);
-}
+void SelectDataDir::setIsASRStandard(bool f) { ui->isASRStd_->setChecked(f); }
 
 void SelectDataDir::setSubDirs(const QString &dir)
 {
     // No directory chosen yet gives no sets (QDir would read "" as the working directory).
-    subDirNames = dir.isEmpty() ? QStringList()
-                                : QDir(dir).entryList({"*"}, QDir::Dirs | QDir::NoDotAndDotDot,
-                                                      QDir::Name);
+    subDirNames = dir.isEmpty()
+        ? QStringList()
+        : QDir(dir).entryList({ "*" }, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     ui->SubDirs->setCurrentIndex(0);
     ui->SubDirs->clear();
     for (int i = 0; i < subDirNames.size(); ++i)
-        ui->SubDirs->addItem(QString("%1 : %2").arg(i + 1).arg(subDirNames.at(i)));
+        ui->SubDirs->addItem(QString("%1 : %2").arg(QString::number(i + 1), subDirNames.at(i)));
     listsFileSets = false;
 }
 
 void SelectDataDir::setFileSets(const QString &dir)
 {
     // The whole Pattern text is one wildcard here: "*.img *.tif" matches nothing.
-    const QFileInfoList infos =
-        dir.isEmpty() ? QFileInfoList()
-                      : QDir(dir).entryInfoList({ui->Pattern->text()}, QDir::Files, QDir::Name);
+    const QFileInfoList infos = dir.isEmpty()
+        ? QFileInfoList()
+        : QDir(dir).entryInfoList({ ui->Pattern->text() }, QDir::Files, QDir::Name);
     if (infos.isEmpty()) {
         // The previous sets stay; list them if SubDirs shows sub-directories.
         if (!listsFileSets)
@@ -123,12 +98,12 @@ void SelectDataDir::listFileSets()
     for (size_t i = 0; i < fileSets.size(); ++i) {
         const CtFileSet &s = *fileSets[i];
         const bool repeated = i > 0 && fileSets[i - 1]->sampleName == s.sampleName;
+        // One substitution pass: a "%5" inside a sample name stays as it is.
         ui->SubDirs->addItem(QString("%1 : %2 (%3[%4], %5)")
-                                 .arg(i + 1)
-                                 .arg(repeated ? spaces(int(s.sampleName.size())) : s.sampleName)
-                                 .arg(QString::number(s.energyValue, 'g', 6))
-                                 .arg(s.unitText)
-                                 .arg(s.files.size()));
+                                 .arg(QString::number(i + 1),
+                                     repeated ? spaces(int(s.sampleName.size())) : s.sampleName,
+                                     QString::number(s.energyValue, 'g', 6), s.unitText,
+                                     QString::number(s.files.size())));
     }
     listsFileSets = true;
 }
@@ -153,10 +128,7 @@ void SelectDataDir::set()
     emit selected(dir, patterns);
 }
 
-void SelectDataDir::next()
-{
-    advance();
-}
+void SelectDataDir::next() { advance(); }
 
 bool SelectDataDir::advance()
 {

@@ -16,8 +16,7 @@ class SelectDataFiles;
 // A choice (dialog, directory pattern or file list) is emitted as
 // filesSelected; the owner loads the files and reports each one it accepted
 // back with addFileName, so that Selected lists only loaded files.
-class SelectDataFiles : public QFrame
-{
+class SelectDataFiles : public QFrame {
     Q_OBJECT
 
 public:
@@ -47,6 +46,14 @@ public:
     void setTitle(const QString &text);
     void setSelectText(const QString &text);
     QFileDialog *dialog() const { return fileDialog.get(); }
+    // Text the file box shows for its current entry in a given width: the
+    // path elided in the middle, so that the file name stays in sight.
+    QString shownText(int width) const;
+    QString toolTipText() const;
+    // The file box turns pink when files of the last choice were refused;
+    // why is then part of its tooltip. Cleared by the next choice.
+    void setStat(bool ok, const QString &why = QString());
+    bool statOk() const { return problem.isEmpty(); }
 
 signals:
     void currentIndexChanged(int idx);
@@ -63,10 +70,15 @@ public slots:
     // The end of every way of choosing files.
     void chosenFiles(const QStringList &files);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void updateCount();
+    void updateToolTip();
 
     std::unique_ptr<Ui::SelectDataFiles> ui;
     QButtonGroup *newOrAdd = nullptr;
     std::unique_ptr<QFileDialog> fileDialog;
+    QString problem; // why files of the last choice were refused
 };

@@ -6,9 +6,14 @@
 #include <QFileDialog>
 
 SelectDir::SelectDir(QWidget *parent)
-    : QFrame(parent), ui(std::make_unique<Ui::SelectDir>()), fileDialog(std::make_unique<QFileDialog>())
+    : QFrame(parent)
+    , ui(std::make_unique<Ui::SelectDir>())
+    , fileDialog(std::make_unique<QFileDialog>())
 {
     ui->setupUi(this);
+    // Room for a path of some depth; a longer one shows its end, where the
+    // folder's own name stands, and the whole path in the tooltip.
+    ui->SelectedDir->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 30);
 
     fileDialog->setOption(QFileDialog::DontUseNativeDialog);
     fileDialog->setAcceptMode(QFileDialog::AcceptOpen);
@@ -25,15 +30,9 @@ SelectDir::SelectDir(QWidget *parent)
 
 SelectDir::~SelectDir() = default;
 
-QString SelectDir::dirName() const
-{
-    return ui->SelectedDir->text();
-}
+QString SelectDir::dirName() const { return ui->SelectedDir->text(); }
 
-void SelectDir::setSelectText(const QString &text)
-{
-    ui->Select->setText(text);
-}
+void SelectDir::setSelectText(const QString &text) { ui->Select->setText(text); }
 
 void SelectDir::chooseDir(const QString &dir)
 {
@@ -45,4 +44,6 @@ void SelectDir::chooseDir(const QString &dir)
 void SelectDir::setDirName(const QString &dir)
 {
     ui->SelectedDir->setText(dir);
+    ui->SelectedDir->setCursorPosition(int(dir.size()));
+    ui->SelectedDir->setToolTip(dir);
 }

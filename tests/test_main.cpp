@@ -5,6 +5,7 @@
 #else
 #include <QApplication>
 #endif
+#include <QLoggingCategory>
 #include <QTest>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +27,8 @@ int main(int argc, char **argv)
 #else
     QApplication app(argc, argv);
 #endif
+    // The tests check the routine trace lines as well: on, as with -v.
+    QLoggingCategory::setFilterRules(QStringLiteral("vorlo2.trace.debug=true"));
     const char *only = nullptr;
     std::vector<char *> args;
     for (int i = 0; i < argc; ++i) {

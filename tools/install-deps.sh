@@ -1,12 +1,30 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Vorlo2 needs to build, test and benchmark,
-# when any of them is missing.
+# Installs the Debian packages Vorlo2 needs for one or more purposes, when any
+# of them is missing:
+#
+#   tools/install-deps.sh build        the program, the phantom tool and the tests
+#   tools/install-deps.sh bench        Google Benchmark, for bench/
+#   tools/install-deps.sh fuzz         clang and its fuzzing runtime, for tests/fuzz/
+#   tools/install-deps.sh screenshot   a virtual display, ImageMagick and a Japanese font, for tools/screenshot.sh
+#
+# Several purposes may be given at once. As root the missing packages are
+# installed with apt-get; as another user the apt-get line to run is printed
+# and the script fails.
 set -euo pipefail
-pkgs=(cmake ninja-build g++ pkg-config ccache
-      qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools linguist-qt6
-      libfftw3-dev libtiff-dev libbenchmark-dev
-      libgl-dev fonts-dejavu-core
-      clang libclang-rt-14-dev python3)
+[ $# -gt 0 ] || set -- build
+pkgs=()
+for purpose in "$@"; do
+  case "$purpose" in
+    build)
+      pkgs+=(cmake ninja-build g++ pkg-config ccache
+             qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools linguist-qt6
+             libfftw3-dev libtiff-dev libgl-dev fonts-dejavu-core) ;;
+    bench) pkgs+=(libbenchmark-dev) ;;
+    fuzz) pkgs+=(clang libclang-rt-14-dev python3) ;;
+    screenshot) pkgs+=(xvfb imagemagick fonts-ipafont-gothic) ;;
+    *) echo "install-deps: unknown purpose '$purpose' (build, bench, fuzz, screenshot)"; exit 2 ;;
+  esac
+done
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,5 +1,7 @@
 #include "xafs/tcp_client.h"
 
+#include "util/trace_log.h"
+
 #include <QDebug>
 #include <QTcpSocket>
 #include <QTimer>
@@ -56,7 +58,7 @@ void TcpClient::doConnect()
     // clock is started here; connected() stops it.
     if (!reconnectTimer->isActive())
         reconnectTimer->start();
-    qDebug() << "do connect" << hostName << portNo;
+    qCDebug(vorloTrace) << "do connect" << hostName << portNo;
     emit statChanged();
 }
 

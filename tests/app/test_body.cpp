@@ -18,10 +18,12 @@
 #include "select/select_data_dir.h"
 #include "select/select_data_files.h"
 #include "tests/ct/phantom_stack.h"
+#include "tests/display/mouse_events.h"
 #include "tests/test_registry.h"
 #include "util/tsan_handoff.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDirIterator>
 #include <QFile>
 #include <QLineEdit>
@@ -32,6 +34,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -153,6 +156,104 @@ private slots:
         QCOMPARE(b.imgDatas()->count(), 2);
         QVERIFY(loadAll(b, files.mid(3, 2), false));
         QCOMPARE(b.imgDatas()->count(), 4);
+    }
+
+    // A data set of another image size than the loaded one: the file box
+    // turns pink and its tooltip says why; a set that fits clears it.
+    void otherImageSizeIsShownOnTheFileBox()
+    {
+        Body b(2, nullptr);
+        vertical(b);
+        auto *files = child<SelectDataFiles>(b, "CTFiles");
+        auto *box = files->findChild<QComboBox *>("Selected");
+        QVERIFY(box);
+        QVERIFY(loadAll(b, writeScan(dir, "sizeA", 3, 16, 12)));
+        QVERIFY(files->statOk());
+        const QStringList other = writeScan(dir, "sizeB", 2, 10, 12);
+        QVERIFY(loadAll(b, other));
+        QCOMPARE(b.imgDatas()->count(), 0);
+        QVERIFY(!files->statOk());
+        QCOMPARE(box->styleSheet(), QString("background-color: rgb(255, 192, 192);"));
+        const QString tip = box->toolTip();
+        QVERIFY2(tip.contains("2 files refused"), qPrintable(tip));
+        QVERIFY2(tip.contains(other.first()), qPrintable(tip));
+        QVERIFY2(tip.contains("10 x 12") && tip.contains("16 x 12"), qPrintable(tip));
+        QVERIFY(loadAll(b, writeScan(dir, "sizeC", 2, 16, 12)));
+        QCOMPARE(b.imgDatas()->count(), 2);
+        QVERIFY(files->statOk());
+        QVERIFY(box->styleSheet().isEmpty());
+    }
+
+    // On the raw image a drag pans the picture and leaves the slice alone;
+    // a click sets the slice; a click beside a zoomed-out image does nothing.
+    void dragPansAndClickSetsTheSlice()
+    {
+        using namespace testmouse;
+        Body b(2, nullptr);
+        vertical(b);
+        QVERIFY(loadAll(b, writeScan(dir, "pan", 2, 16, 12)));
+        b.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&b));
+        child<QTabWidget>(b, "ImgsTab")->setCurrentIndex(0);
+        DispA *a = b.rawDisp()->dispA();
+        QTRY_VERIFY(a->isVisible() && a->height() > 24);
+        QCOMPARE(b.rawDisp()->view(), QRectF(0, 0, 16, 12));
+        proc(b)->setSliceNo(6);
+        const double rowH = a->height() / 12.0;
+        const double x = a->width() / 2.0;
+        press(a, QPointF(x, 9.5 * rowH));
+        move(a, QPointF(x, 6 * rowH), Qt::LeftButton);
+        move(a, QPointF(x, 3.5 * rowH), Qt::LeftButton);
+        release(a, QPointF(x, 3.5 * rowH));
+        QCOMPARE(proc(b)->sliceNo(), 6);
+        QVERIFY(b.rawDisp()->view().y() > 5); // the picture moved up by six rows
+        b.rawDisp()->resetScale();
+        click(a, QPointF(x, 2.5 * rowH));
+        QCOMPARE(proc(b)->sliceNo(), 2);
+        // Zoomed out about the top-left corner: the lower part of the area
+        // lies below the image.
+        for (int i = 0; i < 5; ++i)
+            wheel(a, QPointF(0, 0), -120);
+        click(a, QPointF(x, a->height() - 2));
+        QCOMPARE(proc(b)->sliceNo(), 2);
+    }
+
+    // The three save selectors show their name and tag; both can be typed
+    // and come back from a setup file.
+    void saveNamesAndTagsAreShownTypedAndKept()
+    {
+        const QString setup = dir.filePath("names.cfg");
+        const char *selectors[]
+            = { "SelectDataSaveDir", "SelectImageSaveDir", "SelectTiffSaveDir" };
+        {
+            Body b(2, nullptr);
+            b.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&b));
+            int i = 0;
+            for (const char *name : selectors) {
+                auto *s = child<SelectAFile>(b, name);
+                auto *n = s->findChild<QLineEdit *>("Name");
+                auto *t = s->findChild<QLineEdit *>("AddTag");
+                QVERIFY(n && t);
+                QVERIFY2(n->isVisible() && t->isVisible(), name);
+                QVERIFY(!n->isReadOnly() && !t->isReadOnly());
+                n->clear();
+                t->clear();
+                QTest::keyClicks(n, QString("sample%1").arg(i));
+                QTest::keyClicks(t, QString("7112_%1eV").arg(i));
+                ++i;
+            }
+            QVERIFY(b.saveSetup(setup));
+        }
+        Body b(2, nullptr);
+        QVERIFY(b.loadSetup(setup));
+        int i = 0;
+        for (const char *name : selectors) {
+            auto *s = child<SelectAFile>(b, name);
+            QCOMPARE(s->name(), QString("sample%1").arg(i));
+            QCOMPARE(s->addTag(), QString("7112_%1eV").arg(i));
+            ++i;
+        }
     }
 
     void secondChoiceWhileLoadingReplacesTheQueue()

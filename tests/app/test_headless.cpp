@@ -141,9 +141,71 @@ private slots:
         r = runVorlo(tmp.path(), { "-nw", "-e", "-b", "job.bat", "-x" });
         QVERIFY(r.ended);
         QCOMPARE(r.code, 0);
-        QVERIFY(r.err.contains("\":echo half way\""));
+        // :echo prints its text; the quoted line is part of the routine trace.
+        QVERIFY(
+            r.err.contains(QRegularExpression("^half way$", QRegularExpression::MultilineOption)));
         QVERIFY(!r.err.contains("skipped"));
+        QVERIFY(r.err.contains(QRegularExpression("^end$", QRegularExpression::MultilineOption)));
+        QVERIFY(!r.err.contains("\":echo half way\""));
+        r = runVorlo(tmp.path(), { "-nw", "-e", "-v", "-b", "job.bat", "-x" });
+        QCOMPARE(r.code, 0);
+        QVERIFY(r.err.contains("\":echo half way\""));
         QVERIFY(r.err.contains("\":ECHO end\""));
+    }
+
+    // A headless run's console holds progress, problems and the batch's own
+    // output; the routine trace (every command, the centre of each slice,
+    // the analyser's connection tries, the absent default configuration)
+    // only with -v or the logging rules.
+    void quietConsole()
+    {
+        QTemporaryDir tmp;
+        QVERIFY(tmp.isValid());
+        QProcess tool;
+        tool.start(program("vorlo2-phantom"),
+            { "scan", "--out", tmp.filePath("scan"), "--width", "64", "--height", "4",
+                "--projections", "60" });
+        QVERIFY(tool.waitForFinished(60000));
+        QCOMPARE(tool.exitCode(), 0);
+        QVERIFY(writeText(tmp.filePath("job.bat"),
+            ":echo demo scan: loading\nct_rot_ax_is_v 1\n"
+            "images_load scan proj_*.img\ni0_load scan/I0.img\nbg_load scan/BG.img\n"
+            "i0_load scan/missing.img\n"
+            "ct_cor 32\nct_slice_from 0\nct_slice_to 3\nct_threads 2\n"
+            "auto_save_data_path out\nauto_save_data_name s\nauto_save_data_tag t\n"
+            "auto_save_data 1\ncalc_ct2 1\nct_auto_exec 1\ncalc_exec\n"
+            ":echo demo scan: done\n"));
+        const QStringList trace { "cmd \"", "pcps", "do connect", "Can't open config file" };
+
+        Run r = runVorlo(tmp.path(), { "-nw", "-e", "-b", "job.bat", "-x" });
+        QVERIFY(r.ended);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(QDir(tmp.filePath("out")).entryList({ "s-t-*.dat" }, QDir::Files).size(), 4);
+        for (const QString &t : trace)
+            QVERIFY2(!r.err.contains(t), qPrintable(t + " in:\n" + r.err));
+        QVERIFY(r.err.contains(
+            QRegularExpression("^demo scan: done$", QRegularExpression::MultilineOption)));
+        QVERIFY(r.err.contains("vorlo2: batch done"));
+        // A problem still shows: the I0 file that is not there.
+        QVERIFY2(r.err.contains("missing.img"), qPrintable(r.err));
+        QVERIFY(r.err.count('\n') < 20);
+
+        r = runVorlo(tmp.path(), { "-nw", "-e", "-v", "-b", "job.bat", "-x" });
+        QCOMPARE(r.code, 0);
+        for (const QString &t : { "cmd \"images_load\"", "cmd \"calc_exec\"", "pcps",
+                 "Can't open config file : \"config.cfg\"" })
+            QVERIFY2(r.err.contains(t), qPrintable(t + " not in:\n" + r.err));
+
+        qputenv("QT_LOGGING_RULES", "vorlo2.trace.debug=true");
+        r = runVorlo(tmp.path(), { "-nw", "-e", "-b", "job.bat", "-x" });
+        qunsetenv("QT_LOGGING_RULES");
+        QCOMPARE(r.code, 0);
+        QVERIFY(r.err.contains("cmd \"calc_exec\""));
+
+        // A configuration file that was asked for and is missing is a problem.
+        r = runVorlo(tmp.path(), { "-nw", "-e", "-c", "mine.cfg" });
+        QCOMPARE(r.code, 0);
+        QVERIFY(r.err.contains("Can't open config file : \"mine.cfg\""));
     }
 
     // A scan written by the phantom tool, reconstructed over a slice range

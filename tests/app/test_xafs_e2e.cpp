@@ -91,7 +91,8 @@ private slots:
                 .arg(from)
                 .arg(to)));
 
-        const Run r = runVorlo(tmp.path(), { "-nw", "-e", "-b", "xafs.bat", "-x" }, 180000);
+        // -v: the loading lines of the trace show which I0 image each set took.
+        const Run r = runVorlo(tmp.path(), { "-nw", "-e", "-v", "-b", "xafs.bat", "-x" }, 180000);
         const QString &err = r.err;
         QVERIFY2(r.ended, qPrintable(err.right(3000)));
         QVERIFY(r.normalExit);

@@ -239,7 +239,8 @@ void ColorBarTest::controlPanelForm()
     auto *le = panel->findChild<QLineEdit *>("CMinLE");
     QCOMPARE(le->styleSheet(), QString("background-color: rgb(255, 255, 255);"));
     QVERIFY(le->alignment() & Qt::AlignRight);
-    QCOMPARE(le->maximumWidth(), 60);
+    // Wider than the form's 60 pixels: a limit such as -0.000123457 shows whole.
+    QVERIFY(le->maximumWidth() >= 60);
 }
 
 void ColorBarTest::paintsRampAndHandles()

@@ -62,6 +62,9 @@ private slots:
     void zoomOutShowsBackground();
     void leftDragPans();
     void modifiedDragDoesNotPan();
+    void clickOrPanByDistance_data();
+    void clickOrPanByDistance();
+    void clickBesideTheImagePicksNothing();
     void pickingCodes_data();
     void pickingCodes();
     void positionsTruncateTowardsZero();
@@ -162,12 +165,8 @@ void ImgDispTest::leftDragPans()
     QCOMPARE(s.disp.view(), QRectF(-50, -20, 512, 512));
     QCOMPARE(ns.count(), 2);
     release(s.area(), QPointF(150, 120));
-    // The drag ends with a pick at the release position: the image point that
-    // was grabbed, since the image followed the mouse.
-    QCOMPARE(picked.count(), 1);
-    QCOMPARE(picked.at(0).at(0).toDouble(), 100.0);
-    QCOMPARE(picked.at(0).at(1).toDouble(), 100.0);
-    QCOMPARE(picked.at(0).at(2).value<MouseC::MStat>(), MouseC::Left);
+    // A pan is not a click: its release picks nothing.
+    QCOMPARE(picked.count(), 0);
     // A zoomed view pans in image pixels, not area pixels.
     wheel(s.area(), QPointF(0, 0), -120); // view 563.2 wide: 1.1 image pixels per area pixel
     const QRectF v = s.disp.view();
@@ -195,6 +194,68 @@ void ImgDispTest::modifiedDragDoesNotPan()
     QCOMPARE(ns.count(), 0);
     QCOMPARE(picked.count(), 0);
     QCOMPARE(pos.count(), 3);
+}
+
+void ImgDispTest::clickOrPanByDistance_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<QPointF>("releaseAt"); // pressed at (100, 100)
+    QTest::addColumn<bool>("picks");
+    QTest::newRow("left, still") << int(Qt::LeftButton) << QPointF(100, 100) << true;
+    QTest::newRow("left, a hand's tremor") << int(Qt::LeftButton) << QPointF(104, 97) << true;
+    QTest::newRow("left, 5 px across") << int(Qt::LeftButton) << QPointF(105, 100) << false;
+    QTest::newRow("left, 6 px down") << int(Qt::LeftButton) << QPointF(100, 106) << false;
+    QTest::newRow("left, far") << int(Qt::LeftButton) << QPointF(300, 250) << false;
+    QTest::newRow("right, a hand's tremor") << int(Qt::RightButton) << QPointF(97, 103) << true;
+    QTest::newRow("right, dragged") << int(Qt::RightButton) << QPointF(160, 100) << false;
+}
+
+void ImgDispTest::clickOrPanByDistance()
+{
+    QFETCH(int, button);
+    QFETCH(QPointF, releaseAt);
+    QFETCH(bool, picks);
+    Shown s;
+    QSignalSpy picked(&s.disp, &ImgDisp::selectedAPoint);
+    const auto b = Qt::MouseButton(button);
+    press(s.area(), QPointF(100, 100), b);
+    move(s.area(), releaseAt, b);
+    release(s.area(), releaseAt, b);
+    QCOMPARE(picked.count(), picks ? 1 : 0);
+    if (picks) {
+        // The point under the mouse at the release: the image moved with a
+        // left drag, so that is still near the grabbed point.
+        QVERIFY(std::fabs(picked.at(0).at(0).toDouble() - 100) <= 4);
+        QVERIFY(std::fabs(picked.at(0).at(1).toDouble() - 100) <= 4);
+    }
+}
+
+void ImgDispTest::clickBesideTheImagePicksNothing()
+{
+    // A 256 x 256 image on a 512 x 512 area, zoomed out four notches about
+    // the top-left corner: the view is 374.8 image pixels wide, the image
+    // ends at area pixel 349.7 and the white background shows beyond.
+    Shown s(256, 256);
+    for (int i = 0; i < 4; ++i)
+        wheel(s.area(), QPointF(0, 0), -120);
+    QVERIFY(s.disp.view().width() > 370);
+    QSignalSpy picked(&s.disp, &ImgDisp::selectedAPoint);
+    click(s.area(), QPointF(400, 100));
+    click(s.area(), QPointF(100, 400));
+    click(s.area(), QPointF(450, 450), Qt::RightButton);
+    QCOMPARE(picked.count(), 0);
+    // Panned right and down: now the background lies left of and above it.
+    press(s.area(), QPointF(100, 100));
+    move(s.area(), QPointF(200, 200), Qt::LeftButton);
+    release(s.area(), QPointF(200, 200));
+    QVERIFY(s.disp.view().x() < 0 && s.disp.view().y() < 0);
+    click(s.area(), QPointF(20, 20));
+    QCOMPARE(picked.count(), 0);
+    click(s.area(), QPointF(250, 250));
+    QCOMPARE(picked.count(), 1);
+    const double x = picked.at(0).at(0).toDouble();
+    const double y = picked.at(0).at(1).toDouble();
+    QVERIFY(x >= 0 && x < 256 && y >= 0 && y < 256);
 }
 
 void ImgDispTest::pickingCodes_data()

@@ -21,8 +21,7 @@ QLineEdit *field(QObject *o, const char *name)
 }
 } // namespace
 
-class SelectAFileTest : public QObject
-{
+class SelectAFileTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -46,7 +45,7 @@ private slots:
         SelectAFile s;
         s.setMode(SelectAFile::SaveMode);
         QCOMPARE(s.dialog()->acceptMode(), QFileDialog::AcceptSave);
-        QCOMPARE(s.dialog()->nameFilters(), QStringList({"Any file (* *.*)"}));
+        QCOMPARE(s.dialog()->nameFilters(), QStringList({ "Any file (* *.*)" }));
         const QString dir = tmp.path() + "/out/run";
         QVERIFY(!QDir(dir).exists());
         s.fileSelected0(dir + "/img.png");
@@ -84,9 +83,12 @@ private slots:
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("name");
-        QTest::newRow("two dots") << "/d/a.b.img" << "a";
-        QTest::newRow("no dot") << "/d/plain" << "plain";
-        QTest::newRow("hidden") << "/d/.cfg" << "";
+        QTest::newRow("two dots") << "/d/a.b.img"
+                                  << "a";
+        QTest::newRow("no dot") << "/d/plain"
+                                << "plain";
+        QTest::newRow("hidden") << "/d/.cfg"
+                                << "";
     }
     void baseNameStopsAtFirstDot()
     {
@@ -133,13 +135,67 @@ private slots:
         QVERIFY(field(&s, "AddTag")->isVisible());
     }
 
+    // In save mode the user types the name and the tag; both are what the
+    // selector then reports, and a chosen file gives the name again.
+    void nameAndTagAreTypedInSaveMode()
+    {
+        QTemporaryDir tmp;
+        SelectAFile s;
+        s.setMode(SelectAFile::SaveMode);
+        s.setNameAndTagVisible(true);
+        s.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&s));
+        QLineEdit *name = field(&s, "Name");
+        QLineEdit *tag = field(&s, "AddTag");
+        QVERIFY(!name->isReadOnly() && name->isEnabled());
+        QVERIFY(!tag->isReadOnly() && tag->isEnabled());
+        QTest::keyClicks(name, "sampleB");
+        QTest::keyClicks(tag, "7112_5eV");
+        QCOMPARE(s.name(), QString("sampleB"));
+        QCOMPARE(s.addTag(), QString("7112_5eV"));
+        s.setAddTag("7120eV"); // the data-set walk sets it
+        QCOMPARE(tag->text(), QString("7120eV"));
+        s.fileSelected0(tmp.filePath("run/slice.dat"));
+        QCOMPARE(s.name(), QString("slice"));
+        QCOMPARE(s.addTag(), QString("7120eV"));
+    }
+
+    // A long path keeps its end in sight and all of it in the tooltip; a
+    // file that could not be loaded says why there.
+    void pathToolTipAndReason()
+    {
+        SelectAFile s;
+        const QString p = "/beamtime/2026-12/user group/sample A/series 7/I0_7112_5eV.img";
+        s.setPath(p);
+        QLineEdit *path = field(&s, "FilePath");
+        QCOMPARE(path->toolTip(), p);
+        QCOMPARE(path->cursorPosition(), int(p.size()));
+        s.setStatWithReason(false, "Not an image file of a known type");
+        QCOMPARE(path->styleSheet(), QString("background-color: rgb(255, 192, 192);"));
+        QCOMPARE(path->toolTip(), p + "\nNot an image file of a known type");
+        s.setStatWithReason(true, QString());
+        QCOMPARE(path->toolTip(), p);
+
+        SelectDir d;
+        d.setDirName("/beamtime/2026-12/user group/sample A");
+        QCOMPARE(
+            field(&d, "SelectedDir")->toolTip(), QString("/beamtime/2026-12/user group/sample A"));
+        // Room for more than a short folder name (it was about 95 pixels).
+        d.resize(d.minimumSizeHint());
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        QVERIFY(field(&d, "SelectedDir")->width() >= 200);
+    }
+
     void statColours()
     {
         SelectAFile s;
         s.setStat(true);
-        QCOMPARE(field(&s, "FilePath")->styleSheet(), QString("background-color: rgb(211, 255, 241);"));
+        QCOMPARE(
+            field(&s, "FilePath")->styleSheet(), QString("background-color: rgb(211, 255, 241);"));
         s.setStat(false);
-        QCOMPARE(field(&s, "FilePath")->styleSheet(), QString("background-color: rgb(255, 192, 192);"));
+        QCOMPARE(
+            field(&s, "FilePath")->styleSheet(), QString("background-color: rgb(255, 192, 192);"));
     }
 
     void dialogsOpenInTheDataRoot()

@@ -27,8 +27,7 @@ QStringList names(const QFileInfoList &list)
 }
 } // namespace
 
-class SelectDataDirTest : public QObject
-{
+class SelectDataDirTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -66,11 +65,22 @@ private slots:
         QTest::addColumn<QString>("sample");
         QTest::addColumn<QString>("energyText");
         QTest::addColumn<double>("eV");
-        QTest::newRow("keV") << "S-7_1125keV-001.img" << "S-7_1125keV" << "S" << "7_1125keV" << 7112.5;
-        QTest::newRow("eV") << "Fe_oxide-7100eV-001.img" << "Fe_oxide-7100eV" << "Fe_oxide"
+        QTest::newRow("keV") << "S-7_1125keV-001.img"
+                             << "S-7_1125keV"
+                             << "S"
+                             << "7_1125keV" << 7112.5;
+        QTest::newRow("eV") << "Fe_oxide-7100eV-001.img"
+                            << "Fe_oxide-7100eV"
+                            << "Fe_oxide"
                             << "7100eV" << 7100.0;
-        QTest::newRow("one dash") << "S1-001.img" << "S1" << "S1" << "S1" << 0.0;
-        QTest::newRow("no dash") << "plain.img" << "plain.img" << "plain.img" << "plain.img" << 0.0;
+        QTest::newRow("one dash") << "S1-001.img"
+                                  << "S1"
+                                  << "S1"
+                                  << "S1" << 0.0;
+        QTest::newRow("no dash") << "plain.img"
+                                 << "plain.img"
+                                 << "plain.img"
+                                 << "plain.img" << 0.0;
     }
     void fileSetFieldsFromName()
     {
@@ -92,8 +102,8 @@ private slots:
     {
         QTemporaryDir tmp;
         const QDir d(tmp.path());
-        for (const char *n : {"S1-7100eV-001.img", "S1-7100eV-002.img", "S1-7110eV-001.img",
-                              "S2-7100eV-001.img", "S2-7100eV-001.tif"})
+        for (const char *n : { "S1-7100eV-001.img", "S1-7100eV-002.img", "S1-7110eV-001.img",
+                 "S2-7100eV-001.img", "S2-7100eV-001.tif" })
             touch(d, n);
         SelectDataDir s;
         QVERIFY(s.isASRStandard());
@@ -101,8 +111,9 @@ private slots:
         s.setDataDir(tmp.path());
         QCOMPARE(sets.count(), 1);
         QCOMPARE(sets.at(0).at(0).toInt(), 3);
-        QCOMPARE(s.entries(), QStringList({"1 : S1 (7100[eV], 2)", "2 :    (7110[eV], 1)",
-                                           "3 : S2 (7100[eV], 1)"}));
+        QCOMPARE(s.entries(),
+            QStringList(
+                { "1 : S1 (7100[eV], 2)", "2 :    (7110[eV], 1)", "3 : S2 (7100[eV], 1)" }));
         QCOMPARE(s.currentIndex(), 0);
         QCOMPARE(s.currentTag(), QString("7100eV"));
         QCOMPARE(s.currentEnergy(), 7100.0);
@@ -111,7 +122,7 @@ private slots:
         s.set();
         QCOMPARE(files.count(), 1);
         QCOMPARE(names(files.at(0).at(0).value<QFileInfoList>()),
-                 QStringList({"S1-7100eV-001.img", "S1-7100eV-002.img"}));
+            QStringList({ "S1-7100eV-001.img", "S1-7100eV-002.img" }));
         QVERIFY(s.advance());
         QCOMPARE(s.currentTag(), QString("7110eV"));
     }
@@ -122,9 +133,29 @@ private slots:
         touch(QDir(tmp.path()), "S-7_1125keV-001.img");
         SelectDataDir s;
         s.setDataDir(tmp.path());
-        QCOMPARE(s.entries(), QStringList({"1 : S (7.1125[keV], 1)"}));
+        QCOMPARE(s.entries(), QStringList({ "1 : S (7.1125[keV], 1)" }));
         QCOMPARE(s.currentEnergy(), 7112.5);
         QCOMPARE(s.currentTag(), QString("7_1125keV"));
+    }
+
+    // Sample and folder names are shown as they are, even when they hold "%n".
+    void percentSignsInNamesAreKeptAsTyped()
+    {
+        QTemporaryDir tmp;
+        const QDir d(tmp.path());
+        touch(d, "S%5-7100eV-001.img");
+        touch(d, "S%5-7100eV-002.img");
+        touch(d, "T%1%3-7110eV-001.img");
+        SelectDataDir s;
+        s.setDataDir(tmp.path());
+        QCOMPARE(s.entries(), QStringList({ "1 : S%5 (7100[eV], 2)", "2 : T%1%3 (7110[eV], 1)" }));
+
+        QTemporaryDir sub;
+        QVERIFY(QDir(sub.path()).mkdir("E%2_7100eV"));
+        SelectDataDir s2;
+        s2.setIsASRStandard(false);
+        s2.setDataDir(sub.path());
+        QCOMPARE(s2.entries(), QStringList({ "1 : E%2_7100eV" }));
     }
 
     void asrStandardWithoutMatchesKeepsTheList()
@@ -148,7 +179,7 @@ private slots:
     {
         QTemporaryDir tmp;
         QDir d(tmp.path());
-        for (const char *n : {"E2", "E10", "e1"})
+        for (const char *n : { "E2", "E10", "e1" })
             QVERIFY(d.mkdir(n));
         touch(d, "loose.img");
         SelectDataDir s;
@@ -156,7 +187,7 @@ private slots:
         QSignalSpy sets(&s, &SelectDataDir::newSets);
         s.setDataDir(tmp.path());
         QCOMPARE(sets.last().at(0).toInt(), 3);
-        QCOMPARE(s.entries(), QStringList({"1 : E10", "2 : E2", "3 : e1"}));
+        QCOMPARE(s.entries(), QStringList({ "1 : E10", "2 : E2", "3 : e1" }));
         QCOMPARE(s.currentTag(), QString("E10"));
         // "E10" is not a number up to its last digit: energy 0.
         QCOMPARE(s.currentEnergy(), 0.0);
@@ -175,7 +206,7 @@ private slots:
         s.set();
         QCOMPARE(sel.count(), 1);
         QCOMPARE(sel.at(0).at(0).toString(), tmp.path() + QDir::separator() + "7100eV");
-        QCOMPARE(sel.at(0).at(1).toStringList(), QStringList({"*.img", "*.tif"}));
+        QCOMPARE(sel.at(0).at(1).toStringList(), QStringList({ "*.img", "*.tif" }));
         QCOMPARE(s.currentEnergy(), 7100.0);
     }
 
@@ -196,7 +227,7 @@ private slots:
 
         s.setPattern("*");
         s.setDataDir(tmp.path());
-        QCOMPARE(s.entries(), QStringList({"1 : S1 (7100[eV], 2)"}));
+        QCOMPARE(s.entries(), QStringList({ "1 : S1 (7100[eV], 2)" }));
     }
 
     void emptyDirectoryGivesNoSets()
@@ -228,19 +259,19 @@ private slots:
         QStringList applied;
         int endings = 0;
         connect(&s, &SelectDataDir::selected,
-                [&](const QString &dir, const QStringList &) { applied << QFileInfo(dir).fileName(); });
+            [&](const QString &dir, const QStringList &) { applied << QFileInfo(dir).fileName(); });
         connect(&s, &SelectDataDir::noMoreSets, [&] { ++endings; });
         s.setFirstSet(2);
         while (endings == 0 && applied.size() < 20)
             s.setNextSet(4);
-        QCOMPARE(applied, QStringList({"E2", "E3", "E4"}));
+        QCOMPARE(applied, QStringList({ "E2", "E3", "E4" }));
         QCOMPARE(endings, 1);
     }
 
     void walkStopsAtTheEndOfTheList()
     {
         QTemporaryDir tmp;
-        for (const char *n : {"A-1eV-1.img", "A-2eV-1.img", "A-3eV-1.img"})
+        for (const char *n : { "A-1eV-1.img", "A-2eV-1.img", "A-3eV-1.img" })
             touch(QDir(tmp.path()), n);
         SelectDataDir s;
         s.setDataDir(tmp.path());
@@ -259,7 +290,7 @@ private slots:
         QTemporaryDir tmp;
         QDir(tmp.path()).mkdir("E1");
         QDir(tmp.path()).mkdir("E2");
-        for (bool asr : {false, true}) {
+        for (bool asr : { false, true }) {
             SelectDataDir s;
             s.setIsASRStandard(asr);
             if (asr)
@@ -302,13 +333,13 @@ private slots:
         touch(d, "S-7200eV-1.img");
         SelectDataDir s;
         s.setDataDir(tmp.path());
-        QCOMPARE(s.entries(), QStringList({"1 : S (7200[eV], 1)"}));
+        QCOMPARE(s.entries(), QStringList({ "1 : S (7200[eV], 1)" }));
         QSignalSpy sets(&s, &SelectDataDir::newSets);
         s.findChild<QCheckBox *>("isASRStd_")->click();
         QCOMPARE(sets.count(), 1);
-        QCOMPARE(s.entries(), QStringList({"1 : 7100eV"}));
+        QCOMPARE(s.entries(), QStringList({ "1 : 7100eV" }));
         s.setIsASRStandard(true);
-        QCOMPARE(s.entries(), QStringList({"1 : S (7200[eV], 1)"}));
+        QCOMPARE(s.entries(), QStringList({ "1 : S (7200[eV], 1)" }));
         s.setIsASRStandard(true); // no change, no new listing
         QCOMPARE(sets.count(), 2);
     }
@@ -328,10 +359,11 @@ private slots:
         s.setDataDir(subDir.path());
         QCOMPARE(s.count(), 2);
         s.setIsASRStandard(true);
-        QCOMPARE(s.entries(), QStringList({"1 : S (7200[eV], 1)"}));
+        QCOMPARE(s.entries(), QStringList({ "1 : S (7200[eV], 1)" }));
         QSignalSpy files(&s, &SelectDataDir::selectedFileInfoList);
         s.set();
-        QCOMPARE(names(files.at(0).at(0).value<QFileInfoList>()), QStringList({"S-7200eV-1.img"}));
+        QCOMPARE(
+            names(files.at(0).at(0).value<QFileInfoList>()), QStringList({ "S-7200eV-1.img" }));
     }
 
     void noDirectoryChosenListsNothing()

@@ -32,8 +32,7 @@ template <typename T> T *child(QObject *o, const char *name)
 }
 } // namespace
 
-class SelectDataFilesTest : public QObject
-{
+class SelectDataFilesTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -51,10 +50,10 @@ private slots:
             got = f;
             gotNew = n;
         });
-        const QStringList files{"c.img", "a.img", "b.img"};
+        const QStringList files { "c.img", "a.img", "b.img" };
         // Through the dialog's own notification, as a choice by the user arrives.
         emit s.dialog()->filesSelected(files);
-        QCOMPARE(events, QStringList({"cleared", "selected"}));
+        QCOMPARE(events, QStringList({ "cleared", "selected" }));
         QCOMPARE(got, files);
         QVERIFY(gotNew);
         QCOMPARE(s.count(), 0);
@@ -71,11 +70,11 @@ private slots:
         s.addFileName("b.img");
         QSignalSpy cleared(&s, &SelectDataFiles::filesCleared);
         QSignalSpy selected(&s, &SelectDataFiles::filesSelected);
-        s.chosenFiles({"c.img"});
+        s.chosenFiles({ "c.img" });
         QCOMPARE(cleared.count(), 0);
         QCOMPARE(selected.count(), 1);
         QCOMPARE(selected.at(0).at(1).toBool(), false);
-        QCOMPARE(s.fileNames(), QStringList({"a.img", "b.img"}));
+        QCOMPARE(s.fileNames(), QStringList({ "a.img", "b.img" }));
         QCOMPARE(child<QLabel>(&s, "Count")->text(), QString("2"));
     }
 
@@ -109,7 +108,7 @@ private slots:
         child<QCheckBox>(&s, "LoadMultiTimes")->setChecked(true);
         child<QLineEdit>(&s, "MultiTimes")->setText(count);
         QSignalSpy selected(&s, &SelectDataFiles::filesSelected);
-        s.chosenFiles({"first.img", "2.img", "3.img", "4.img", "5.img"});
+        s.chosenFiles({ "first.img", "2.img", "3.img", "4.img", "5.img" });
         QCOMPARE(selected.count(), 1);
         const QStringList files = selected.at(0).at(0).toStringList();
         QCOMPARE(files.size(), expected);
@@ -124,7 +123,7 @@ private slots:
         s.setMultiTimes(true, 2000000000);
         QSignalSpy selected(&s, &SelectDataFiles::filesSelected);
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Too many multi-times copies"));
-        s.chosenFiles({"first.img"});
+        s.chosenFiles({ "first.img" });
         QCOMPARE(selected.count(), 1);
         QVERIFY(selected.at(0).at(0).toStringList().isEmpty());
     }
@@ -201,8 +200,8 @@ private slots:
         s.show();
         s.setNewOnLoad(false);
         s.setSimpleMode(true);
-        for (const char *name :
-             {"LoadNewFiles", "AddFiles", "KeepConditions", "LoadMultiTimes", "MultiTimes", "SepLine"})
+        for (const char *name : { "LoadNewFiles", "AddFiles", "KeepConditions", "LoadMultiTimes",
+                 "MultiTimes", "SepLine" })
             QVERIFY2(!child<QWidget>(&s, name)->isVisible(), name);
         QVERIFY(s.isNewOnLoad());
         QVERIFY(child<QWidget>(&s, "Selected")->isVisible());
@@ -228,15 +227,15 @@ private slots:
         QSignalSpy cleared(&s, &SelectDataFiles::filesCleared);
         QSignalSpy selected(&s, &SelectDataFiles::filesSelected);
         QTest::ignoreMessage(QtDebugMsg,
-                             QRegularExpression("^clear files \".*" +
-                                                QRegularExpression::escape(d.dirName()) + "\"$"));
-        s.setDialogDirAndSelect(tmp.path(), {"*.img", "*.tif"});
+            QRegularExpression(
+                "^clear files \".*" + QRegularExpression::escape(d.dirName()) + "\"$"));
+        s.setDialogDirAndSelect(tmp.path(), { "*.img", "*.tif" });
         QVERIFY(cleared.count() >= 1);
         QCOMPARE(s.count(), 0);
         QCOMPARE(selected.count(), 1);
         QCOMPARE(selected.at(0).at(0).toStringList(),
-                 QStringList({d.absoluteFilePath("A.img"), d.absoluteFilePath("b.img"),
-                              d.absoluteFilePath("c.tif")}));
+            QStringList({ d.absoluteFilePath("A.img"), d.absoluteFilePath("b.img"),
+                d.absoluteFilePath("c.tif") }));
         QCOMPARE(QDir(s.dialog()->directory()).absolutePath(), d.absolutePath());
     }
 
@@ -247,7 +246,7 @@ private slots:
         s.addFileName("old.img");
         QSignalSpy selected(&s, &SelectDataFiles::filesSelected);
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^clear files"));
-        s.selectFilesInDir(tmp.path(), {"*.img"});
+        s.selectFilesInDir(tmp.path(), { "*.img" });
         QCOMPARE(s.count(), 0);
         QCOMPARE(selected.count(), 1);
         QVERIFY(selected.at(0).at(0).toStringList().isEmpty());
@@ -258,9 +257,54 @@ private slots:
         SelectDataFiles s;
         s.setNewOnLoad(false);
         QSignalSpy selected(&s, &SelectDataFiles::filesSelected);
-        s.selectFileInfos({QFileInfo("/d/z.img"), QFileInfo("/d/a.img")});
-        QCOMPARE(selected.at(0).at(0).toStringList(), QStringList({"/d/z.img", "/d/a.img"}));
+        s.selectFileInfos({ QFileInfo("/d/z.img"), QFileInfo("/d/a.img") });
+        QCOMPARE(selected.at(0).at(0).toStringList(), QStringList({ "/d/z.img", "/d/a.img" }));
         QCOMPARE(selected.at(0).at(1).toBool(), false);
+    }
+
+    // A long path shows its file name, elided in the middle; the tooltip
+    // holds the whole path and, for a set, its first and last names.
+    void fileBoxShowsTheFileName()
+    {
+        SelectDataFiles s;
+        const QString dir = "/beamtime/2026-12/user group/sample A/series 7/";
+        for (const char *n : { "proj_0000.img", "proj_0001.img", "proj_0179.img" })
+            s.addFileName(dir + n);
+        auto *box = child<QComboBox>(&s, "Selected");
+        s.resize(700, 30);
+        s.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&s));
+        const int x = box->fontMetrics().horizontalAdvance("x");
+        const QString shown = s.shownText(x * 30);
+        QVERIFY2(shown.endsWith("proj_0000.img"), qPrintable(shown));
+        QVERIFY2(shown.startsWith("/be"), qPrintable(shown));
+        QVERIFY(shown.size() < (dir + "proj_0000.img").size());
+        // In the box's smallest width the name still shows whole.
+        QVERIFY(s.shownText(x * 20).endsWith("/proj_0000.img"));
+        QCOMPARE(s.shownText(x * 200), dir + "proj_0000.img");
+        QVERIFY(box->width() >= box->fontMetrics().horizontalAdvance("x") * 20);
+        const QString tip = box->toolTip();
+        QVERIFY2(tip.contains(dir + "proj_0000.img"), qPrintable(tip));
+        QVERIFY2(tip.contains("3 files: proj_0000.img ... proj_0179.img"), qPrintable(tip));
+        s.select(2);
+        QVERIFY(box->toolTip().contains(dir + "proj_0179.img"));
+    }
+
+    // Files of a choice that the owner refused: the box turns pink and says
+    // why; the next choice clears it.
+    void refusedFilesTurnTheBoxPink()
+    {
+        SelectDataFiles s;
+        auto *box = child<QComboBox>(&s, "Selected");
+        QVERIFY(s.statOk());
+        s.setStat(false, "3 files refused, the first: /d/a.img (its images are 64 x 64 pixels)");
+        QVERIFY(!s.statOk());
+        QCOMPARE(box->styleSheet(), QString("background-color: rgb(255, 192, 192);"));
+        QVERIFY(box->toolTip().startsWith("3 files refused"));
+        s.chosenFiles({ "/d/b.img" });
+        QVERIFY(s.statOk());
+        QVERIFY(box->styleSheet().isEmpty());
+        QVERIFY(!box->toolTip().contains("refused"));
     }
 
     void dialogIsNonModalMultiFileWithFilters()
@@ -270,8 +314,8 @@ private slots:
         QVERIFY(!d->isModal());
         QVERIFY(!d->parent());
         QCOMPARE(d->fileMode(), QFileDialog::ExistingFiles);
-        QCOMPARE(d->nameFilters(), QStringList({"Itex File (*.img)", "Tiff File (*.tif *.tiff)",
-                                                "Any Files (* *.*)"}));
+        QCOMPARE(d->nameFilters(),
+            QStringList({ "Itex File (*.img)", "Tiff File (*.tif *.tiff)", "Any Files (* *.*)" }));
     }
 };
 

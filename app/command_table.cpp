@@ -357,12 +357,10 @@ bool CommandTable::saveSetup(const QString &fname)
         << Item { "ct_recorded_cor_2",
                { QString::number(pc->recordedSlice2()), SetupFile::number(pc->recordedCor2()) } }
         << Item::flag("ct_auto_gen_sinogram", pc->autoUpdate());
-    // Written only when not at their defaults, so that a setup saved with the
-    // default filter and no ring removal stays what it was before they existed.
-    if (pc->filter() != ReconFilterKind::Ramp)
-        s[1].items << Item::text("ct_filter", reconFilterName(pc->filter()));
-    if (pc->ringSize() > 0)
-        s[1].items << Item::integer("ct_ring_removal", pc->ringSize());
+    // Always written, so that loading a setup saved with the plain ramp and no
+    // ring removal also resets a filter or window chosen since.
+    s[1].items << Item::text("ct_filter", reconFilterName(pc->filter()))
+               << Item::integer("ct_ring_removal", pc->ringSize());
 
     s[2].items << Item::flag("calc_ct1", ui->SelectCt1->isChecked())
                << Item::flag("calc_show_res", ui->ShowCalcRes->isChecked())

@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
@@ -186,7 +187,11 @@ QByteArray runRecordText(const RunRecordFacts &f, const RunRecordPlace &place)
     put(out, "program", QStringLiteral("Vorlo2 ") + oneLine(f.version));
     put(out, "status", f.stopped ? QStringLiteral("stopped") : QStringLiteral("finished"));
     put(out, "slices done", QStringLiteral("%1 of %2").arg(f.slicesDone).arg(planned));
-    put(out, "slices failed", QString::number(f.failed.size()));
+    // A slice can fail for more than one file; it counts once.
+    QSet<int> failedSlices;
+    for (const RunRecordFailure &x : f.failed)
+        failedSlices.insert(x.slice);
+    put(out, "slices failed", QString::number(failedSlices.size()));
     put(out, "saved kinds", place.kinds.join(QLatin1Char(' ')));
     put(out, "save name", oneLine(place.name));
     put(out, "save tag", oneLine(place.tag));
@@ -225,12 +230,9 @@ QByteArray runRecordText(const RunRecordFacts &f, const RunRecordPlace &place)
             QStringLiteral("slice %1 centre %2")
                 .arg(savingSliceLabel(p.recordedSlice2), num(p.recordedCor2)));
     put(out, "angle offset", num(p.angleOffset));
-    // Only when not at their defaults (the ramp, no ring removal): a record of
-    // a run with the default settings keeps the lines it always had.
-    if (p.filter != ReconFilterKind::Ramp)
-        put(out, "filter", reconFilterName(p.filter));
-    if (p.ringSize > 0)
-        put(out, "ring removal", QStringLiteral("window %1").arg(p.ringSize));
+    put(out, "filter", reconFilterName(p.filter));
+    put(out, "ring removal",
+        p.ringSize > 0 ? QStringLiteral("window %1").arg(p.ringSize) : QStringLiteral("off"));
 
     const bool oneRegion = std::all_of(f.regions.begin(), f.regions.end(),
         [&f](const RunRecordRegion &r) { return sameRegion(r, f.regions.first()); });

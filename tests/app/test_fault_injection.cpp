@@ -85,16 +85,25 @@ QStringList partialFiles(const QString &dir)
 }
 
 // A run record is whole when it has its magic line and its last key, ends
-// with a line end, and lists as many slices as it says were done.
+// with a line end, lists a slice line for every slice saved or failed and at
+// least one failure line for every failed one.
 bool wholeRunRecord(const QByteArray &text)
 {
     if (!text.startsWith("#VRLO-RunRecord\n") || !text.contains("\nthreads used")
         || !text.endsWith('\n'))
         return false;
-    const QRegularExpression done("\nslices done +: (\\d+) of");
-    const QRegularExpressionMatch m = done.match(QString::fromUtf8(text));
+    const QString t = QString::fromUtf8(text);
+    const QRegularExpressionMatch done
+        = QRegularExpression("\nslices done +: (\\d+) of").match(t);
+    const QRegularExpressionMatch failed
+        = QRegularExpression("\nslices failed +: (\\d+)\n").match(t);
+    if (!done.hasMatch() || !failed.hasMatch())
+        return false;
     const QRegularExpression sliceLine("^slice \\d+ centre ", QRegularExpression::MultilineOption);
-    return m.hasMatch() && QString::fromUtf8(text).count(sliceLine) == m.captured(1).toInt();
+    const QRegularExpression failLine("^failed \\d+ : ", QRegularExpression::MultilineOption);
+    const int nFailed = failed.captured(1).toInt();
+    return t.count(failLine) >= nFailed
+        && t.count(sliceLine) == done.captured(1).toInt() + nFailed;
 }
 
 // The job: the scan, I0 and BG, every image row as a slice, data and image

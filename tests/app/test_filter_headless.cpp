@@ -104,8 +104,8 @@ private slots:
             if (name.endsWith("-run.txt")) {
                 ++records;
                 QCOMPARE(withoutTimes(b.at(name)), withoutTimes(bytes));
-                QVERIFY(!bytes.contains("filter"));
-                QVERIFY(!bytes.contains("ring removal"));
+                QVERIFY(bytes.contains("\nfilter             : ramp\n"));
+                QVERIFY(bytes.contains("\nring removal       : off\n"));
             } else {
                 tiffs += name.endsWith(".tif") || name.endsWith(".tiff");
                 QVERIFY2(b.at(name) == bytes, qPrintable(name));

@@ -40,9 +40,7 @@ struct TsMessage {
 
 QString sourceRoot()
 {
-    // This file lies in tests/app/ of the checkout.
-    return QDir::cleanPath(
-        QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/../.."));
+    return QDir::cleanPath(QStringLiteral(VORLO_SOURCE_DIR));
 }
 
 QString tsPath() { return sourceRoot() + QStringLiteral("/resources/vorlo2_ja_JP.ts"); }

@@ -213,6 +213,8 @@ private slots:
                                     "centre             : 63.7\n"
                                     "centre rule        : fixed\n"
                                     "angle offset       : 0.30000000000000004\n"
+                                    "filter             : ramp\n"
+                                    "ring removal       : off\n"
                                     "calc region        : whole grid\n"
                                     "upper limit        : 0.25\n"
                                     "lower limit        : -0.125\n"
@@ -247,6 +249,13 @@ private slots:
         QCOMPARE(r.failed.size(), 2);
         QCOMPARE(r.failed[0], QString("00001 : no sinogram for the centre 99"));
         QVERIFY(r.failed[1].startsWith("00003 : not saved : /out/a"));
+
+        // A slice whose data file and picture both failed is one failed slice
+        // with two reasons.
+        f.failed.push_back({ 3, "not saved : /out/a.png" });
+        const Parsed twice = parse(runRecordText(f, dataPlace));
+        QCOMPARE(twice.values["slices failed"], QString("2"));
+        QCOMPARE(twice.failed.size(), 3);
     }
 
     void stoppedRunSaysHowFarItGot()

@@ -499,8 +499,8 @@ void TestDataSaver::failedWriteKeepsEarlierFilesAndIsAnnounced()
     saver.setSubFolders(true, true, true);
     QImage small(8, 8, QImage::Format_Grayscale8);
     small.fill(40);
-    saver.saveData(new SavingData { tmp.path(), "ct", "a", "00005", "earlier" });
-    saver.saveImg(new SavingImg { tmp.path(), "ct", "a", "00005", small });
+    saver.saveDataWDiscard(new SavingData { tmp.path(), "ct", "a", "00005", "earlier" });
+    saver.saveImgWDiscard(new SavingImg { tmp.path(), "ct", "a", "00005", small });
     const std::vector<float> few(4, 1.5f);
     auto *tiffOld = new SavingTiff { tmp.path(), "ct", "a", "00005", few, 2, 2, {} };
     saver.saveTiff(tiffOld);

@@ -151,7 +151,10 @@ public:
     Run finish(int timeoutMs = 120000)
     {
         Run r;
-        r.ended = p.waitForFinished(timeoutMs);
+        // waitForFinished() answers false for a program that has already
+        // ended (during waitABit, say): that one has ended all the same.
+        r.ended = (p.state() == QProcess::NotRunning && p.error() != QProcess::FailedToStart)
+            || p.waitForFinished(timeoutMs);
         if (!r.ended) {
             p.kill();
             p.waitForFinished();

@@ -400,10 +400,10 @@ bool usableOffset(double angleOffsetDeg)
 namespace {
 
 // Grid blocks of the pair routine's all-projections pass: kPairTileZ rows by
-// kPairTileX columns are copied into a contiguous buffer (128 KB) while every
+// kPairTileX columns are copied into a contiguous buffer (256 KB) while every
 // projection passes over them, two at a time.
 constexpr int kPairTileZ = 64;
-constexpr int kPairTileX = 256;
+constexpr int kPairTileX = 512;
 static_assert(kPairTileZ <= kBpTileMax && kPairTileX <= kBpTileMax, "pair tile size");
 
 // The grid rows zLo <= z < zHi within columns [xLo, xHi), cut into blocks of at

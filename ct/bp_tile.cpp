@@ -91,7 +91,7 @@ struct Table {
     std::ptrdiff_t dOff;
 };
 
-__attribute__((target("avx2,fma"), always_inline)) inline double valueAt(
+__attribute__((target("avx2,fma,bmi2"), always_inline)) inline double valueAt(
     const Table &tb, std::uint64_t u)
 {
     const char *p = tb.a + ((u >> kFracBits) << 3);
@@ -103,123 +103,103 @@ __attribute__((target("avx2,fma"), always_inline)) inline double valueAt(
     return _mm_cvtsd_f64(_mm_fmadd_sd(_mm_set_sd(onePlusT), _mm_set_sd(d), _mm_set_sd(a)));
 }
 
-// The values of 4 consecutive pixels whose fixed-point u are the lanes of uv.
-// From one pixel to the next u moves by at most one sample (|c| <= 1), so the
-// two pixels of each 128-bit half need entries k and k + 1 of a and of d at
-// most, k being the smaller index of the two (the first pixel's when u rises,
-// the second's when it falls; u0 and u1 are those pixels' u). One 128-bit load
-// per half and table, then an in-lane permute picks each pixel's entry.
-template <bool Rising>
-__attribute__((target("avx2,fma"), always_inline)) inline __m256d values4(
-    const double *a, const double *d, std::uint64_t u0, std::uint64_t u1, __m256i uv)
+// The sample index of a fixed-point u (u >> 52). Written as shrx, which keeps
+// its source, because the compiler otherwise copies the running u before each
+// shift and the copies cost as much as the shifts in the inner loop.
+__attribute__((target("bmi2"), always_inline)) inline std::size_t sampleIndex(std::uint64_t u)
 {
-    const std::size_t k0 = u0 >> kFracBits, k1 = u1 >> kFracBits;
-    const __m256d wa = _mm256_insertf128_pd(
-        _mm256_castpd128_pd256(_mm_loadu_pd(a + k0)), _mm_loadu_pd(a + k1), 1);
-    const __m256d wd = _mm256_insertf128_pd(
-        _mm256_castpd128_pd256(_mm_loadu_pd(d + k0)), _mm_loadu_pd(d + k1), 1);
-    const __m256i k = _mm256_srli_epi64(uv, kFracBits);
-    const __m256i kMin
-        = _mm256_castpd_si256(_mm256_permute_pd(_mm256_castsi256_pd(k), Rising ? 0x0 : 0xF));
-    const __m256i sel = _mm256_slli_epi64(_mm256_sub_epi64(k, kMin), 1);
-    const __m256d av = _mm256_permutevar_pd(wa, sel);
-    const __m256d dv = _mm256_permutevar_pd(wd, sel);
-    const __m256d onePlusT = _mm256_castsi256_pd(
-        _mm256_or_si256(_mm256_and_si256(uv, _mm256_set1_epi64x(std::int64_t(kFracMask))),
-            _mm256_set1_epi64x(std::int64_t(kOneBits))));
-    return _mm256_fmadd_pd(onePlusT, dv, av);
+    std::uint64_t k;
+    asm("shrx %2, %1, %0" : "=r"(k) : "r"(u), "r"(std::uint64_t(kFracBits)));
+    return std::size_t(k);
 }
 
-__attribute__((target("avx2,fma"), always_inline)) inline __m256i lanes4(
-    std::uint64_t u, std::uint64_t du)
-{
-    return _mm256_set_epi64x(
-        std::int64_t(u + 3 * du), std::int64_t(u + 2 * du), std::int64_t(u + du), std::int64_t(u));
-}
+// One projection's part of a row pass: the fixed-point u of the row's first
+// pixel, its step per pixel and the projection's table.
+struct RowProj {
+    std::uint64_t u;
+    std::uint64_t du;
+    const Table *tb;
+};
 
-// row[x] += value for xs <= x <= xe, one projection.
-template <bool Rising>
-__attribute__((target("avx2,fma"))) void rowOneDir(
-    double *row, int xs, int xe, std::uint64_t u, std::uint64_t du, const Table &tb)
+// row[x] += the value of rp[0], then of rp[1], ... rp[P - 1], for xs <= x <= xe.
+//
+// Four pixels per step. From one pixel to the next u moves by at most one
+// sample (|c| <= 1), so the two pixels of each 128-bit half need entries k and
+// k + 1 of a and of d at most, k being the smaller index of the two: the first
+// pixel's when u rises, the second's when it falls (the "lead" pixel). One
+// 128-bit load per half and table, then an in-lane permute picks each pixel's
+// entry. The other pixel of a half needs entry k + 1 exactly when its u and
+// the lead's lie on different sides of an integer, i.e. when the fraction
+// wrapped: for rising u that is when the other pixel's fraction is below |du|,
+// for falling u when the lead's fraction is below |du| (|du| <= 1 sample, and
+// a step of exactly one sample always wraps). So one compare of the fraction
+// bits against (0, |du|) or (|du|, 0) gives the permute's selector, with no
+// index arithmetic in the vector registers. The pixel values of a step are
+// added to the accumulator in the order of rp, so each pixel receives the
+// projections in order.
+template <int P>
+__attribute__((target("avx2,fma,bmi2"))) void rowAdd(double *row, int xs, int xe, const RowProj *rp)
 {
     int x = xs;
     if (xe - xs >= 3) {
-        __m256i uv = lanes4(u, du);
-        const __m256i step = _mm256_set1_epi64x(std::int64_t(4 * du));
-        std::uint64_t m0 = Rising ? u : u + du;
-        const std::uint64_t du2 = 2 * du, du4 = 4 * du;
-        const double *ta = reinterpret_cast<const double *>(tb.a);
-        const double *td = reinterpret_cast<const double *>(tb.a + tb.dOff);
-        for (; x + 3 <= xe; x += 4) {
-            const __m256d v = values4<Rising>(ta, td, m0, m0 + du2, uv);
-            _mm256_storeu_pd(row + x, _mm256_add_pd(_mm256_loadu_pd(row + x), v));
-            m0 += du4;
-            uv = _mm256_add_epi64(uv, step);
+        const __m256i mask = _mm256_set1_epi64x(std::int64_t(kFracMask));
+        const __m256i one = _mm256_set1_epi64x(std::int64_t(kOneBits));
+        __m256i uv[P], step[P], wrap[P];
+        std::uint64_t lead[P], du4[P], du2[P];
+        const double *pa[P];
+        const double *pd[P];
+#pragma GCC unroll 8
+        for (int p = 0; p < P; ++p) {
+            const std::uint64_t u = rp[p].u, du = rp[p].du;
+            const bool rising = std::int64_t(du) >= 0;
+            const std::int64_t mag = rising ? std::int64_t(du) : -std::int64_t(du);
+            uv[p] = _mm256_set_epi64x(std::int64_t(u + 3 * du), std::int64_t(u + 2 * du),
+                std::int64_t(u + du), std::int64_t(u));
+            step[p] = _mm256_set1_epi64x(std::int64_t(4 * du));
+            wrap[p]
+                = rising ? _mm256_set_epi64x(mag, 0, mag, 0) : _mm256_set_epi64x(0, mag, 0, mag);
+            lead[p] = rising ? u : u + du;
+            du2[p] = 2 * du;
+            du4[p] = 4 * du;
+            pa[p] = reinterpret_cast<const double *>(rp[p].tb->a);
+            pd[p] = reinterpret_cast<const double *>(rp[p].tb->a + rp[p].tb->dOff);
         }
-        u += std::uint64_t(x - xs) * du;
-    }
-    for (; x <= xe; ++x, u += du)
-        row[x] += valueAt(tb, u);
-}
-
-void rowOne(double *row, int xs, int xe, std::uint64_t u, std::uint64_t du, const Table &tb)
-{
-    if (std::int64_t(du) >= 0)
-        rowOneDir<true>(row, xs, xe, u, du, tb);
-    else
-        rowOneDir<false>(row, xs, xe, u, du, tb);
-}
-
-// row[x] += value of A, then += value of B, for xs <= x <= xe.
-template <bool RisingA, bool RisingB>
-__attribute__((target("avx2,fma"))) void rowTwoDir(double *row, int xs, int xe, std::uint64_t ua,
-    std::uint64_t dua, const Table &ta, std::uint64_t ub, std::uint64_t dub, const Table &tb)
-{
-    int x = xs;
-    if (xe - xs >= 3) {
-        __m256i uva = lanes4(ua, dua);
-        __m256i uvb = lanes4(ub, dub);
-        const __m256i stepA = _mm256_set1_epi64x(std::int64_t(4 * dua));
-        const __m256i stepB = _mm256_set1_epi64x(std::int64_t(4 * dub));
-        std::uint64_t a0 = RisingA ? ua : ua + dua;
-        std::uint64_t b0 = RisingB ? ub : ub + dub;
-        const std::uint64_t dua2 = 2 * dua, dub2 = 2 * dub, dua4 = 4 * dua, dub4 = 4 * dub;
-        const double *pa = reinterpret_cast<const double *>(ta.a);
-        const double *qa = reinterpret_cast<const double *>(ta.a + ta.dOff);
-        const double *pb = reinterpret_cast<const double *>(tb.a);
-        const double *qb = reinterpret_cast<const double *>(tb.a + tb.dOff);
+#pragma GCC unroll 2
         for (; x + 3 <= xe; x += 4) {
-            const __m256d va = values4<RisingA>(pa, qa, a0, a0 + dua2, uva);
-            const __m256d vb = values4<RisingB>(pb, qb, b0, b0 + dub2, uvb);
-            _mm256_storeu_pd(
-                row + x, _mm256_add_pd(_mm256_add_pd(_mm256_loadu_pd(row + x), va), vb));
-            a0 += dua4;
-            b0 += dub4;
-            uva = _mm256_add_epi64(uva, stepA);
-            uvb = _mm256_add_epi64(uvb, stepB);
+            __m256d acc = _mm256_loadu_pd(row + x);
+#pragma GCC unroll 8
+            for (int p = 0; p < P; ++p) {
+                const std::size_t k0 = sampleIndex(lead[p]);
+                const std::size_t k1 = sampleIndex(lead[p] + du2[p]);
+                const __m256d wa = _mm256_insertf128_pd(
+                    _mm256_castpd128_pd256(_mm_loadu_pd(pa[p] + k0)), _mm_loadu_pd(pa[p] + k1), 1);
+                const __m256d wd = _mm256_insertf128_pd(
+                    _mm256_castpd128_pd256(_mm_loadu_pd(pd[p] + k0)), _mm_loadu_pd(pd[p] + k1), 1);
+                const __m256i fr = _mm256_and_si256(uv[p], mask);
+                const __m256i sel = _mm256_cmpgt_epi64(wrap[p], fr);
+                const __m256d onePlusT = _mm256_castsi256_pd(_mm256_or_si256(fr, one));
+                const __m256d av = _mm256_permutevar_pd(wa, sel);
+                const __m256d dv = _mm256_permutevar_pd(wd, sel);
+                acc = _mm256_add_pd(acc, _mm256_fmadd_pd(onePlusT, dv, av));
+                lead[p] += du4[p];
+                uv[p] = _mm256_add_epi64(uv[p], step[p]);
+            }
+            _mm256_storeu_pd(row + x, acc);
         }
-        ua += std::uint64_t(x - xs) * dua;
-        ub += std::uint64_t(x - xs) * dub;
     }
-    for (; x <= xe; ++x, ua += dua, ub += dub) {
-        row[x] += valueAt(ta, ua);
-        row[x] += valueAt(tb, ub);
+    for (; x <= xe; ++x) {
+        const std::uint64_t i = std::uint64_t(x - xs);
+#pragma GCC unroll 8
+        for (int p = 0; p < P; ++p)
+            row[x] += valueAt(*rp[p].tb, rp[p].u + i * rp[p].du);
     }
 }
 
-void rowTwo(double *row, int xs, int xe, std::uint64_t ua, std::uint64_t dua, const Table &ta,
-    std::uint64_t ub, std::uint64_t dub, const Table &tb)
-{
-    const bool ra = std::int64_t(dua) >= 0, rb = std::int64_t(dub) >= 0;
-    if (ra && rb)
-        rowTwoDir<true, true>(row, xs, xe, ua, dua, ta, ub, dub, tb);
-    else if (ra)
-        rowTwoDir<true, false>(row, xs, xe, ua, dua, ta, ub, dub, tb);
-    else if (rb)
-        rowTwoDir<false, true>(row, xs, xe, ua, dua, ta, ub, dub, tb);
-    else
-        rowTwoDir<false, false>(row, xs, xe, ua, dua, ta, ub, dub, tb);
-}
+using RowAddFn = void (*)(double *, int, int, const RowProj *);
+// Projections per pass over a block: each pixel's accumulator is loaded and
+// stored once per kPass projections.
+constexpr int kPass = 2;
+const RowAddFn kRowAdd[kPass + 1] = { nullptr, rowAdd<1>, rowAdd<2> };
 // One projection's constants for one block.
 struct Setup {
     double c, s;
@@ -275,45 +255,45 @@ void clippedOne(
 {
     int va = 0, vb = -1;
     formulaRun(xa, xb, h, st.c, (double(z) - h) * st.s, n, va, vb);
-    if (va <= vb)
-        rowOne(row, va - t.x0, vb - t.x0, fixedU(st, t, va, z), st.du, st.tb);
+    if (va <= vb) {
+        const RowProj rp { fixedU(st, t, va, z), st.du, &st.tb };
+        rowAdd<1>(row, va - t.x0, vb - t.x0, &rp);
+    }
 }
 
 void tileAdd(const BpTileRows &t, const BpProjection *proj, int count, double h, int n)
 {
-    for (int i = 0; i < count; i += 2) {
-        const bool pair = i + 1 < count;
-        const Setup a = setup(t, proj[i], h, n);
-        const Setup b = pair ? setup(t, proj[i + 1], h, n) : a;
+    Setup st[kPass];
+    RowProj rp[kPass];
+    bool whole[kPass];
+    for (int i = 0; i < count; i += kPass) {
+        const int group = std::min(kPass, count - i);
+        for (int p = 0; p < group; ++p)
+            st[p] = setup(t, proj[i + p], h, n);
         for (int r = 0; r < t.rows; ++r) {
             const int xa = t.xa[r], xb = t.xb[r];
             if (xa > xb)
                 continue;
             const int z = t.z0 + r;
             double *row = t.base + std::ptrdiff_t(r) * t.stride;
-            const std::uint64_t ua = fixedU(a, t, xa, z);
-            const bool wholeA = wholeSpan(a, ua, xa, xb);
-            if (!pair) {
-                if (wholeA)
-                    rowOne(row, xa - t.x0, xb - t.x0, ua, a.du, a.tb);
+            bool allWhole = true;
+            for (int p = 0; p < group; ++p) {
+                rp[p] = RowProj { fixedU(st[p], t, xa, z), st[p].du, &st[p].tb };
+                whole[p] = wholeSpan(st[p], rp[p].u, xa, xb);
+                allWhole = allWhole && whole[p];
+            }
+            if (allWhole) {
+                kRowAdd[group](row, xa - t.x0, xb - t.x0, rp);
+                continue;
+            }
+            // Projections one by one, in order, each over the pixels the
+            // formula gives it.
+            for (int p = 0; p < group; ++p) {
+                if (whole[p])
+                    rowAdd<1>(row, xa - t.x0, xb - t.x0, &rp[p]);
                 else
-                    clippedOne(a, t, row, z, xa, xb, h, n);
-                continue;
+                    clippedOne(st[p], t, row, z, xa, xb, h, n);
             }
-            const std::uint64_t ub = fixedU(b, t, xa, z);
-            const bool wholeB = wholeSpan(b, ub, xa, xb);
-            if (wholeA && wholeB) {
-                rowTwo(row, xa - t.x0, xb - t.x0, ua, a.du, a.tb, ub, b.du, b.tb);
-                continue;
-            }
-            if (wholeA)
-                rowOne(row, xa - t.x0, xb - t.x0, ua, a.du, a.tb);
-            else
-                clippedOne(a, t, row, z, xa, xb, h, n);
-            if (wholeB)
-                rowOne(row, xa - t.x0, xb - t.x0, ub, b.du, b.tb);
-            else
-                clippedOne(b, t, row, z, xa, xb, h, n);
         }
     }
 }
@@ -326,7 +306,8 @@ BpTileAdd bpTileAddAvx2()
 #ifdef VORLO_BP_TILE_AVX2
     static const bool ok = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")
+            && __builtin_cpu_supports("bmi2");
     }();
     return ok ? avx2::tileAdd : nullptr;
 #else

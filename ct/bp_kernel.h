@@ -38,15 +38,15 @@ enum class BpRoutine {
     Generic, // the plain row loop (any processor): "generic"
     Avx2Gather, // AVX2 + FMA rows with masked gathers: "avx2"
     Avx512Window, // AVX-512F rows with sample windows and permutes: "avx512f"
-    Avx2Pairs, // AVX2 + FMA tiles with fixed-point u and sample-pair tables: "avx2-pairs"
+    Avx2Pairs, // AVX2 + FMA + BMI2 tiles, fixed-point u, sample-pair tables: "avx2-pairs"
 };
 
 // Whether this processor runs the routine.
 bool bpRoutineAvailable(BpRoutine r);
 // The routine's name as listed above.
 const char *bpRoutineName(BpRoutine r);
-// The fastest routine this processor runs: the pair tables wherever AVX2 and
-// FMA are present, else the plain loop.
+// The fastest routine this processor runs: the pair tables wherever AVX2, FMA
+// and BMI2 are present, else the plain loop.
 BpRoutine bpBestRoutine();
 // The routine new kernels start with: bpBestRoutine() unless a benchmark set
 // another one for the whole process (one this processor lacks is refused).

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define VORLO_BP_TILE_AVX2 1
@@ -91,18 +90,6 @@ struct Table {
     std::ptrdiff_t dOff;
 };
 
-__attribute__((target("avx2,fma,bmi2"), always_inline)) inline double valueAt(
-    const Table &tb, std::uint64_t u)
-{
-    const char *p = tb.a + ((u >> kFracBits) << 3);
-    const std::uint64_t bits = (u & kFracMask) | kOneBits;
-    double onePlusT, a, d;
-    std::memcpy(&onePlusT, &bits, sizeof onePlusT);
-    std::memcpy(&a, p, sizeof a);
-    std::memcpy(&d, p + tb.dOff, sizeof d);
-    return _mm_cvtsd_f64(_mm_fmadd_sd(_mm_set_sd(onePlusT), _mm_set_sd(d), _mm_set_sd(a)));
-}
-
 // The sample index of a fixed-point u (u >> 52). Written as shrx, which keeps
 // its source, because the compiler otherwise copies the running u before each
 // shift and the copies cost as much as the shifts in the inner loop.
@@ -113,15 +100,61 @@ __attribute__((target("bmi2"), always_inline)) inline std::size_t sampleIndex(st
     return std::size_t(k);
 }
 
-// One projection's part of a row pass: the fixed-point u of the row's first
-// pixel, its step per pixel and the projection's table.
-struct RowProj {
-    std::uint64_t u;
+// One projection's constants for the rows of a pass, in the form the vector
+// steps use: the lane offsets (0, du, 2 du, 3 du) and the step of four
+// pixels, the compare operand that tells which pixels need entry k + 1 (see
+// rowAdd), and the table.
+struct Lanes {
+    __m256i offs;
+    __m256i step;
+    __m256i wrap;
     std::uint64_t du;
-    const Table *tb;
+    std::uint64_t leadOff; // from a step's first pixel to its lead pixel: 0 or du
+    const double *pa; // a of the entry of u >> 52
+    const double *pd; // d of that entry
 };
 
-// row[x] += the value of rp[0], then of rp[1], ... rp[P - 1], for xs <= x <= xe.
+__attribute__((target("avx2,fma,bmi2"), always_inline)) inline Lanes makeLanes(
+    std::uint64_t du, const Table &tb)
+{
+    Lanes l;
+    const bool rising = std::int64_t(du) >= 0;
+    const std::int64_t mag = rising ? std::int64_t(du) : -std::int64_t(du);
+    l.offs = _mm256_set_epi64x(std::int64_t(3 * du), std::int64_t(2 * du), std::int64_t(du), 0);
+    l.step = _mm256_set1_epi64x(std::int64_t(4 * du));
+    l.wrap = rising ? _mm256_set_epi64x(mag, 0, mag, 0) : _mm256_set_epi64x(0, mag, 0, mag);
+    l.du = du;
+    l.leadOff = rising ? 0 : du;
+    l.pa = reinterpret_cast<const double *>(tb.a);
+    l.pd = reinterpret_cast<const double *>(tb.a + tb.dOff);
+    return l;
+}
+
+// Lane masks of a last step of 1, 2 or 3 pixels.
+alignas(32) constexpr std::int64_t kTailMask[4][4]
+    = { { 0, 0, 0, 0 }, { -1, 0, 0, 0 }, { -1, -1, 0, 0 }, { -1, -1, -1, 0 } };
+
+// The values of four pixels of one projection: lanes of uv hold their
+// fixed-point u, lead the u of the step's lead pixel.
+__attribute__((target("avx2,fma,bmi2"), always_inline)) inline __m256d stepValues(
+    const Lanes &l, __m256i uv, std::uint64_t lead, __m256i mask, __m256i one)
+{
+    const std::size_t k0 = sampleIndex(lead);
+    const std::size_t k1 = sampleIndex(lead + 2 * l.du);
+    const __m256d wa = _mm256_insertf128_pd(
+        _mm256_castpd128_pd256(_mm_loadu_pd(l.pa + k0)), _mm_loadu_pd(l.pa + k1), 1);
+    const __m256d wd = _mm256_insertf128_pd(
+        _mm256_castpd128_pd256(_mm_loadu_pd(l.pd + k0)), _mm_loadu_pd(l.pd + k1), 1);
+    const __m256i fr = _mm256_and_si256(uv, mask);
+    const __m256i sel = _mm256_cmpgt_epi64(l.wrap, fr);
+    const __m256d onePlusT = _mm256_castsi256_pd(_mm256_or_si256(fr, one));
+    const __m256d av = _mm256_permutevar_pd(wa, sel);
+    const __m256d dv = _mm256_permutevar_pd(wd, sel);
+    return _mm256_fmadd_pd(onePlusT, dv, av);
+}
+
+// row[x] += the value of projection 0, then of projection 1, ... P - 1, for
+// xs <= x <= xe; u[p] is projection p's fixed-point u at xs.
 //
 // Four pixels per step. From one pixel to the next u moves by at most one
 // sample (|c| <= 1), so the two pixels of each 128-bit half need entries k and
@@ -135,71 +168,65 @@ struct RowProj {
 // a step of exactly one sample always wraps). So one compare of the fraction
 // bits against (0, |du|) or (|du|, 0) gives the permute's selector, with no
 // index arithmetic in the vector registers. The pixel values of a step are
-// added to the accumulator in the order of rp, so each pixel receives the
+// added to the accumulator in projection order, so each pixel receives the
 // projections in order.
+//
+// The last 1 to 3 pixels are one more step with masked load and store: its
+// other lanes carry u on by up to 3 samples past the row's end, which the
+// tables' padding and the block's base (5 samples below its smallest u) keep
+// within the tables, and their values are never stored.
 template <int P>
-__attribute__((target("avx2,fma,bmi2"))) void rowAdd(double *row, int xs, int xe, const RowProj *rp)
+__attribute__((target("avx2,fma,bmi2"), always_inline)) inline void rowBody(
+    double *row, int xs, int xe, const std::uint64_t *u, const Lanes *l)
 {
+    const __m256i mask = _mm256_set1_epi64x(std::int64_t(kFracMask));
+    const __m256i one = _mm256_set1_epi64x(std::int64_t(kOneBits));
+    __m256i uv[P];
+    std::uint64_t lead[P];
+#pragma GCC unroll 8
+    for (int p = 0; p < P; ++p) {
+        uv[p] = _mm256_add_epi64(_mm256_set1_epi64x(std::int64_t(u[p])), l[p].offs);
+        lead[p] = u[p] + l[p].leadOff;
+    }
     int x = xs;
-    if (xe - xs >= 3) {
-        const __m256i mask = _mm256_set1_epi64x(std::int64_t(kFracMask));
-        const __m256i one = _mm256_set1_epi64x(std::int64_t(kOneBits));
-        __m256i uv[P], step[P], wrap[P];
-        std::uint64_t lead[P], du4[P], du2[P];
-        const double *pa[P];
-        const double *pd[P];
+#pragma GCC unroll 2
+    for (; x + 3 <= xe; x += 4) {
+        __m256d acc = _mm256_loadu_pd(row + x);
 #pragma GCC unroll 8
         for (int p = 0; p < P; ++p) {
-            const std::uint64_t u = rp[p].u, du = rp[p].du;
-            const bool rising = std::int64_t(du) >= 0;
-            const std::int64_t mag = rising ? std::int64_t(du) : -std::int64_t(du);
-            uv[p] = _mm256_set_epi64x(std::int64_t(u + 3 * du), std::int64_t(u + 2 * du),
-                std::int64_t(u + du), std::int64_t(u));
-            step[p] = _mm256_set1_epi64x(std::int64_t(4 * du));
-            wrap[p]
-                = rising ? _mm256_set_epi64x(mag, 0, mag, 0) : _mm256_set_epi64x(0, mag, 0, mag);
-            lead[p] = rising ? u : u + du;
-            du2[p] = 2 * du;
-            du4[p] = 4 * du;
-            pa[p] = reinterpret_cast<const double *>(rp[p].tb->a);
-            pd[p] = reinterpret_cast<const double *>(rp[p].tb->a + rp[p].tb->dOff);
+            acc = _mm256_add_pd(acc, stepValues(l[p], uv[p], lead[p], mask, one));
+            lead[p] += 4 * l[p].du;
+            uv[p] = _mm256_add_epi64(uv[p], l[p].step);
         }
-#pragma GCC unroll 2
-        for (; x + 3 <= xe; x += 4) {
-            __m256d acc = _mm256_loadu_pd(row + x);
-#pragma GCC unroll 8
-            for (int p = 0; p < P; ++p) {
-                const std::size_t k0 = sampleIndex(lead[p]);
-                const std::size_t k1 = sampleIndex(lead[p] + du2[p]);
-                const __m256d wa = _mm256_insertf128_pd(
-                    _mm256_castpd128_pd256(_mm_loadu_pd(pa[p] + k0)), _mm_loadu_pd(pa[p] + k1), 1);
-                const __m256d wd = _mm256_insertf128_pd(
-                    _mm256_castpd128_pd256(_mm_loadu_pd(pd[p] + k0)), _mm_loadu_pd(pd[p] + k1), 1);
-                const __m256i fr = _mm256_and_si256(uv[p], mask);
-                const __m256i sel = _mm256_cmpgt_epi64(wrap[p], fr);
-                const __m256d onePlusT = _mm256_castsi256_pd(_mm256_or_si256(fr, one));
-                const __m256d av = _mm256_permutevar_pd(wa, sel);
-                const __m256d dv = _mm256_permutevar_pd(wd, sel);
-                acc = _mm256_add_pd(acc, _mm256_fmadd_pd(onePlusT, dv, av));
-                lead[p] += du4[p];
-                uv[p] = _mm256_add_epi64(uv[p], step[p]);
-            }
-            _mm256_storeu_pd(row + x, acc);
-        }
+        _mm256_storeu_pd(row + x, acc);
     }
-    for (; x <= xe; ++x) {
-        const std::uint64_t i = std::uint64_t(x - xs);
+    if (x <= xe) {
+        const __m256i m
+            = _mm256_load_si256(reinterpret_cast<const __m256i *>(kTailMask[xe - x + 1]));
+        __m256d acc = _mm256_maskload_pd(row + x, m);
 #pragma GCC unroll 8
         for (int p = 0; p < P; ++p)
-            row[x] += valueAt(*rp[p].tb, rp[p].u + i * rp[p].du);
+            acc = _mm256_add_pd(acc, stepValues(l[p], uv[p], lead[p], mask, one));
+        _mm256_maskstore_pd(row + x, m, acc);
     }
 }
 
-using RowAddFn = void (*)(double *, int, int, const RowProj *);
-// Projections per pass over a block: each pixel's accumulator is loaded and
-// stored once per kPass projections.
-constexpr int kPass = 2;
-const RowAddFn kRowAdd[kPass + 1] = { nullptr, rowAdd<1>, rowAdd<2> };
+// One projection's part of a row: the fixed-point u of the row's first pixel,
+// its step per pixel and the projection's table.
+struct RowProj {
+    std::uint64_t u;
+    std::uint64_t du;
+    const Table *tb;
+};
+
+// rowBody for one projection on its own.
+__attribute__((target("avx2,fma,bmi2"))) void rowAddOne(
+    double *row, int xs, int xe, const RowProj &rp)
+{
+    const Lanes l = makeLanes(rp.du, *rp.tb);
+    rowBody<1>(row, xs, xe, &rp.u, &l);
+}
+
 // One projection's constants for one block.
 struct Setup {
     double c, s;
@@ -216,10 +243,12 @@ Setup setup(const BpTileRows &t, const BpProjection &p, double h, int n)
     st.c = p.c;
     st.s = p.s;
     const double u00 = (double(t.x0) - h) * p.c - (double(t.z0) - h) * p.s + h;
-    // The block's smallest u lies at a corner; two samples below it is the base.
+    // The block's smallest u lies at a corner; five samples below it is the
+    // base, so that the lanes a last step carries past a row's end (at most 3
+    // samples on) keep a non-negative fixed-point u.
     const double uMin
         = u00 + std::min(0.0, double(t.cols - 1) * p.c) + std::min(0.0, -double(t.rows - 1) * p.s);
-    const long long kb = (long long)std::floor(uMin) - 2;
+    const long long kb = (long long)std::floor(uMin) - 5;
     st.u00 = std::uint64_t(std::llround((u00 - double(kb)) * kFracScale));
     st.du = std::uint64_t(std::llround(p.c * kFracScale));
     st.ds = std::uint64_t(std::llround(p.s * kFracScale));
@@ -255,46 +284,65 @@ void clippedOne(
 {
     int va = 0, vb = -1;
     formulaRun(xa, xb, h, st.c, (double(z) - h) * st.s, n, va, vb);
-    if (va <= vb) {
-        const RowProj rp { fixedU(st, t, va, z), st.du, &st.tb };
-        rowAdd<1>(row, va - t.x0, vb - t.x0, &rp);
+    if (va <= vb)
+        rowAddOne(row, va - t.x0, vb - t.x0, RowProj { fixedU(st, t, va, z), st.du, &st.tb });
+}
+
+// The projections st[0 .. P - 1] over every row of the block.
+template <int P>
+__attribute__((target("avx2,fma,bmi2"))) void passAdd(
+    const BpTileRows &t, const Setup *st, double h, int n)
+{
+    Lanes l[P];
+#pragma GCC unroll 8
+    for (int p = 0; p < P; ++p)
+        l[p] = makeLanes(st[p].du, st[p].tb);
+    for (int r = 0; r < t.rows; ++r) {
+        const int xa = t.xa[r], xb = t.xb[r];
+        if (xa > xb)
+            continue;
+        const int z = t.z0 + r;
+        double *row = t.base + std::ptrdiff_t(r) * t.stride;
+        std::uint64_t u[P];
+        bool whole[P];
+        bool allWhole = true;
+#pragma GCC unroll 8
+        for (int p = 0; p < P; ++p) {
+            u[p] = fixedU(st[p], t, xa, z);
+            whole[p] = wholeSpan(st[p], u[p], xa, xb);
+            allWhole = allWhole && whole[p];
+        }
+        if (allWhole) {
+            rowBody<P>(row, xa - t.x0, xb - t.x0, u, l);
+            continue;
+        }
+        // Projections one by one, in order, each over the pixels the formula
+        // gives it.
+        for (int p = 0; p < P; ++p) {
+            if (whole[p])
+                rowAddOne(row, xa - t.x0, xb - t.x0, RowProj { u[p], st[p].du, &st[p].tb });
+            else
+                clippedOne(st[p], t, row, z, xa, xb, h, n);
+        }
     }
 }
+
+// Projections per pass over a block: each pixel's accumulator is loaded and
+// stored once per kPass projections.
+constexpr int kPass = 2;
 
 void tileAdd(const BpTileRows &t, const BpProjection *proj, int count, double h, int n)
 {
     Setup st[kPass];
-    RowProj rp[kPass];
-    bool whole[kPass];
-    for (int i = 0; i < count; i += kPass) {
-        const int group = std::min(kPass, count - i);
-        for (int p = 0; p < group; ++p)
+    int i = 0;
+    for (; i + kPass <= count; i += kPass) {
+        for (int p = 0; p < kPass; ++p)
             st[p] = setup(t, proj[i + p], h, n);
-        for (int r = 0; r < t.rows; ++r) {
-            const int xa = t.xa[r], xb = t.xb[r];
-            if (xa > xb)
-                continue;
-            const int z = t.z0 + r;
-            double *row = t.base + std::ptrdiff_t(r) * t.stride;
-            bool allWhole = true;
-            for (int p = 0; p < group; ++p) {
-                rp[p] = RowProj { fixedU(st[p], t, xa, z), st[p].du, &st[p].tb };
-                whole[p] = wholeSpan(st[p], rp[p].u, xa, xb);
-                allWhole = allWhole && whole[p];
-            }
-            if (allWhole) {
-                kRowAdd[group](row, xa - t.x0, xb - t.x0, rp);
-                continue;
-            }
-            // Projections one by one, in order, each over the pixels the
-            // formula gives it.
-            for (int p = 0; p < group; ++p) {
-                if (whole[p])
-                    rowAdd<1>(row, xa - t.x0, xb - t.x0, &rp[p]);
-                else
-                    clippedOne(st[p], t, row, z, xa, xb, h, n);
-            }
-        }
+        passAdd<kPass>(t, st, h, n);
+    }
+    for (; i < count; ++i) {
+        st[0] = setup(t, proj[i], h, n);
+        passAdd<1>(t, st, h, n);
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The back-projection of a block of projections onto a block of grid rows
-// without gathers (AVX2 + FMA).
+// without gathers (AVX2 + FMA, and BMI2 for the sample indexes).
 //
 // Each filtered projection f of n values is first turned into a table
 // (bpFillPairs) of a[k] = f[k] - d[k] followed by d[k] = f[k + 1] - f[k], so
@@ -9,7 +9,8 @@
 // entries from n - 1 on hold (f[n - 1], 0), so an index one step off at
 // either end adds the end sample. Two neighbouring pixels need entries k and
 // k + 1 at most (|c| <= 1): one 128-bit load of a and one of d per two pixels,
-// then an in-lane permute picks each pixel's entry.
+// then an in-lane permute picks each pixel's entry; whether a pixel needs entry
+// k + 1 follows from its fraction bits alone (one compare per four pixels).
 //
 // Along a row u is advanced in fixed point (an unsigned integer holding u
 // minus a per-tile base with 52 fraction bits): the sample index is a shift
@@ -22,9 +23,11 @@
 // exactly the formula's.
 #include <cstddef>
 
-// Entries stored before entry 0 and after entry n - 2 (in a and in d).
-constexpr int kBpPairsFront = 2;
-constexpr int kBpPairsBack = 3;
+// Entries stored before entry 0 and after entry n - 2 (in a and in d): a
+// routine may read up to 4 samples beyond the valid range for pixels whose
+// values it does not use.
+constexpr int kBpPairsFront = 4;
+constexpr int kBpPairsBack = 5;
 
 // Doubles one projection's table takes: 2 * (front + n + back).
 inline std::size_t bpPairsStride(int n)
@@ -67,5 +70,6 @@ struct BpTileRows {
 using BpTileAdd
     = void (*)(const BpTileRows &t, const BpProjection *proj, int count, double h, int n);
 
-// The AVX2 + FMA routine, or null when this processor lacks these instructions.
+// The AVX2 + FMA + BMI2 routine, or null when this processor lacks these
+// instructions.
 BpTileAdd bpTileAddAvx2();

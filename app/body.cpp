@@ -1548,7 +1548,7 @@ void Body::writePendingRecord()
     r->slicesDone = std::max(0, r->slicesDone - int(failed.size()));
     if (r->ranks > 1) {
         // Rank 0 writes it with the other ranks' slices at the end.
-        splitRecords.push_back(std::unique_ptr<RunRecordFacts>(r.release()));
+        splitRecords.push_back(std::move(r));
         return;
     }
     for (const RunRecordPlace &place : runRecordPlaces(r->targets))

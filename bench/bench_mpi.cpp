@@ -5,8 +5,11 @@
 // is the difference of the wall times. The second case starts the baseline
 // under mpirun with 1 rank, which leaves the split itself.
 //
-// The scan (1024 columns, 8 rows, 720 projections) is written once by
-// vorlo2-phantom; every slice is saved as a float TIFF. Needs mpirun and a
+// The scans (8 rows of 1024 columns and 720 projections, and of 2048 columns
+// and 1800 projections) are written once by vorlo2-phantom; every slice is
+// saved as a float TIFF. The baseline and the split run alternate, so that
+// load from other work on the machine falls on both alike; besides the wall
+// times the processor time of all processes started is counted. Needs mpirun and a
 // vorlo2 built with MPI beside this program; skipped otherwise.
 #include <benchmark/benchmark.h>
 
@@ -14,7 +17,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -33,7 +39,7 @@ struct Fixture {
     bool ready = false;
     std::string why;
 
-    Fixture()
+    Fixture(int width, int projections)
     {
         const std::string bin = here();
         vorlo2 = bin + "/vorlo2";
@@ -48,7 +54,8 @@ struct Fixture {
             return;
         }
         const std::string make = "'" + bin + "/vorlo2-phantom' scan --out '" + dir
-            + "/scan' --width 1024 --height 8 --projections 720 > /dev/null";
+            + "/scan' --width " + std::to_string(width) + " --height 8 --projections "
+            + std::to_string(projections) + " > /dev/null";
         if (std::system(make.c_str()) != 0) {
             why = "vorlo2-phantom could not write the scan";
             return;
@@ -56,7 +63,9 @@ struct Fixture {
         for (int threads : { 1, 2 }) {
             std::ofstream bat(dir + "/job" + std::to_string(threads) + ".bat");
             bat << "images_new_on_load 1\nct_rot_ax_is_v 1\nimages_load scan proj_*.img\n"
-                   "i0_load scan/I0.img\nbg_load scan/BG.img\nct_cor 512\n"
+                   "i0_load scan/I0.img\nbg_load scan/BG.img\nct_cor "
+                << width / 2
+                << "\n"
                    "ct_slice_from 0\nct_slice_to 7\nct_slice_step 1\nct_threads "
                 << threads
                 << "\nauto_save_tiff_path out\nauto_save_tiff_name s\nauto_save_tiff 1\n"
@@ -71,10 +80,14 @@ struct Fixture {
     }
 };
 
-Fixture &fixture()
+// One scan per size, written when first asked for.
+Fixture &fixture(int width, int projections)
 {
-    static Fixture f;
-    return f;
+    static std::map<std::pair<int, int>, std::unique_ptr<Fixture>> scans;
+    auto &f = scans[{ width, projections }];
+    if (!f)
+        f = std::make_unique<Fixture>(width, projections);
+    return *f;
 }
 
 std::string mpirun(int ranks)
@@ -87,20 +100,31 @@ std::string mpirun(int ranks)
     return cmd + " ";
 }
 
-std::string command(int ranks, int threads, bool launcher)
+std::string command(const Fixture &f, int ranks, int threads, bool launcher)
 {
-    const Fixture &f = fixture();
     return "cd '" + f.dir + "' && rm -rf out && env -u DISPLAY "
         + (launcher ? mpirun(ranks) : std::string()) + "'" + f.vorlo2 + "' -nw -e -b job"
         + std::to_string(threads) + ".bat -x > /dev/null 2>&1";
 }
 
-// Wall seconds of one run; negative when it failed.
-double timed(const std::string &cmd)
+// Processor seconds (user and system) of every process this one started and
+// waited for, the ranks and the launcher included.
+double childCpu()
 {
+    rusage u {};
+    ::getrusage(RUSAGE_CHILDREN, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
+        + 1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
+
+// Wall seconds of one run; negative when it failed. cpu: its processor seconds.
+double timed(const std::string &cmd, double &cpu)
+{
+    const double c0 = childCpu();
     const auto t0 = std::chrono::steady_clock::now();
     const int rc = std::system(cmd.c_str());
     const auto t1 = std::chrono::steady_clock::now();
+    cpu = childCpu() - c0;
     return rc == 0 ? std::chrono::duration<double>(t1 - t0).count() : -1.0;
 }
 
@@ -109,43 +133,51 @@ double timed(const std::string &cmd)
 // the counters give the baseline's mean and the overhead in per cent.
 void BM_TwoRanksAgainstOneProcess(benchmark::State &state)
 {
-    Fixture &f = fixture();
+    Fixture &f = fixture(int(state.range(0)), int(state.range(1)));
     if (!f.ready) {
         state.SkipWithError(f.why.c_str());
         return;
     }
-    const bool viaLauncher = state.range(0) != 0;
-    const std::string base = command(1, 2, viaLauncher);
-    const std::string split = command(2, 1, true);
-    double baseSum = 0, splitSum = 0;
+    const bool viaLauncher = state.range(2) != 0;
+    const std::string base = command(f, 1, 2, viaLauncher);
+    const std::string split = command(f, 2, 1, true);
+    double baseSum = 0, splitSum = 0, baseCpu = 0, splitCpu = 0;
     int n = 0;
     for (auto _ : state) {
         const bool baseFirst = n % 2 == 0;
-        const double a = baseFirst ? timed(base) : -2;
-        const double b = timed(split);
-        const double c = baseFirst ? a : timed(base);
+        double cpuA = 0, cpuB = 0, cpuC = 0;
+        const double a = baseFirst ? timed(base, cpuA) : -2;
+        const double b = timed(split, cpuB);
+        const double c = baseFirst ? a : timed(base, cpuC);
         if (b < 0 || c < 0) {
             state.SkipWithError("a run failed");
             return;
         }
         baseSum += c;
         splitSum += b;
+        baseCpu += baseFirst ? cpuA : cpuC;
+        splitCpu += cpuB;
         ++n;
         state.SetIterationTime(b);
     }
     state.counters["one_process_s"] = baseSum / n;
     state.counters["two_ranks_s"] = splitSum / n;
     state.counters["overhead_%"] = 100.0 * (splitSum - baseSum) / baseSum;
+    state.counters["one_process_cpu_s"] = baseCpu / n;
+    state.counters["two_ranks_cpu_s"] = splitCpu / n;
+    state.counters["cpu_overhead_%"] = 100.0 * (splitCpu - baseCpu) / baseCpu;
 }
 
 } // namespace
 
-// Argument 0: the baseline started directly; 1: under mpirun with 1 rank.
+// Arguments: detector columns, projections, and 0 for the baseline started
+// directly, 1 for the baseline under mpirun with 1 rank.
 BENCHMARK(BM_TwoRanksAgainstOneProcess)
-    ->Arg(0)
-    ->Arg(1)
+    ->Args({ 1024, 720, 0 })
+    ->Args({ 1024, 720, 1 })
+    ->Args({ 2048, 1800, 0 })
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(6);
+    ->Iterations(4);
 
 BENCHMARK_MAIN();

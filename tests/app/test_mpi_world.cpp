@@ -1,9 +1,8 @@
-// Launcher detection from the environment, a rank's share of a list, and the
-// report every rank hands rank 0 at the end of a split run.
+// Launcher detection from the environment, and the report every rank hands
+// rank 0 at the end of a split run.
 #include "app/mpi_world.h"
 #include "app/rank_report.h"
 #include "tests/test_registry.h"
-#include "util/rank_place.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -73,19 +72,6 @@ private slots:
         QTEST(l.present, "present");
         QTEST(l.rank, "rank");
         QTEST(l.size, "size");
-    }
-
-    void sharesOfAList()
-    {
-        // 10 items over 3 ranks: 0 3 6 9 / 1 4 7 / 2 5 8.
-        QCOMPARE(RankPlace::share(10, 0, 3), 4);
-        QCOMPARE(RankPlace::share(10, 1, 3), 3);
-        QCOMPARE(RankPlace::share(10, 2, 3), 3);
-        QCOMPARE(RankPlace::share(2, 3, 4), 0);
-        QCOMPARE(RankPlace::share(7, 0, 1), 7);
-        const RankPlace p { 1, 3 };
-        QVERIFY(p.owns(4) && p.owns(7) && !p.owns(3) && !p.owns(-2));
-        QVERIFY(RankPlace().owns(5) && RankPlace().leads() && !RankPlace().split());
     }
 
     // What a rank packs is what rank 0 unpacks; anything else is refused

@@ -162,6 +162,7 @@ private slots:
     void walkSplitBySets();
     void rankWithUnreadableScanFailsEveryRank();
     void windowRefusedWithSeveralRanks();
+    void peerThatDiesEndsTheRun();
 
 private:
     QTemporaryDir base;
@@ -364,6 +365,28 @@ void TestMpiRuns::windowRefusedWithSeveralRanks()
                 .join('\n')
                 .contains(QString("vorlo2: [%1/2] the window runs in one process only").arg(rank)),
             qPrintable(r.err));
+}
+
+// Rank 1 joins and then never ends its batch (a loop) until it is killed;
+// rank 0 has done its work and waits for it. The launcher sees rank 1 die and
+// ends the run: rank 0 does not wait for ever.
+void TestMpiRuns::peerThatDiesEndsTheRun()
+{
+    const QString dir = base.filePath("dies");
+    QVERIFY(QDir().mkpath(dir));
+    QVERIFY(QFile::copy(base.filePath("job.bat"), dir + "/job.bat"));
+    QVERIFY(QFile::link(base.filePath("scan"), dir + "/scan"));
+    QVERIFY(writeText(dir + "/loop.bat", "Again\n:goto Again\n"));
+    const QStringList rank1 { "-np", "1", "-wdir", dir, "timeout", "-s", "KILL", "8",
+        program("vorlo2"), "-nw", "-e", "-b", "loop.bat", "-x" };
+    const Run r = runMpi(
+        context(1, dir, { "-nw", "-e", "-b", "job.bat", "-x" }) + QStringList { ":" } + rank1,
+        120000);
+    QVERIFY2(r.ended, qPrintable(r.err.right(3000)));
+    QVERIFY2(r.code != 0, qPrintable(r.err.right(3000)));
+    const QString rank0 = linesOfRank(r.err, 0).join('\n');
+    QVERIFY2(rank0.contains("vorlo2: [0/2] batch done in "), qPrintable(r.err.right(3000)));
+    QVERIFY2(!rank0.contains("exit code 0"), qPrintable(rank0.right(3000)));
 }
 
 VORLO_TEST(TestMpiRuns)

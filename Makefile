@@ -12,11 +12,16 @@ CMAKE_FLAGS ?=
 .PHONY: deps deps-bench deps-fuzz configure build build-run build-test test test-asan test-tsan \
         fuzz run bench screenshot clean
 
+# The purposes of tools/install-deps.sh a target needs; the tests and the
+# benchmarks run mpirun as well (the program itself does not need it).
+DEPS = build
+test build-test test-asan test-tsan: DEPS = build mpi
+
 deps:
-	@bash tools/install-deps.sh build
+	@bash tools/install-deps.sh $(DEPS)
 
 deps-bench:
-	@bash tools/install-deps.sh build bench
+	@bash tools/install-deps.sh build bench mpi
 
 deps-fuzz:
 	@bash tools/install-deps.sh build fuzz

@@ -25,6 +25,7 @@
 #include "select/ct_file_set.h"
 #include "ui_body.h"
 #include "util/data_root.h"
+#include "util/rank_place.h"
 #include "util/tsan_handoff.h"
 #include "xafs/xafs_batch.h"
 #include "xafs/zelkov_link.h"
@@ -552,6 +553,7 @@ void Body::sliceFailed(int slice, QString why)
 {
     ++failedResultCount;
     ++runFailures;
+    noteFailedSlice(slice);
     if (runRecord)
         runRecord->failed.push_back({ slice, why });
 }
@@ -565,6 +567,8 @@ void Body::saveFailed(QString path, QString slice)
         return;
     bool ok = false;
     const int n = slice.toInt(&ok);
+    if (ok)
+        noteFailedSlice(n);
     r->failed.push_back({ ok ? n : -1, QString("not saved : %1").arg(path) });
 }
 
@@ -671,6 +675,12 @@ bool Body::startTryCor(double from, double to, double step)
     setupSaveConds();
     rangeDone = 0;
     rangeTotal = int(cors.size());
+    if (splitsWork()) {
+        rangeDispatch->setShare(rankPlace().rank, rankPlace().size);
+        rangeTotal = RankPlace::share(rangeTotal, rankPlace().rank, rankPlace().size);
+    } else {
+        rangeDispatch->setShare(0, 1);
+    }
     rangeOfCentres = true;
     ui->CalcProgress->setRange(0, rangeTotal);
     ui->CalcProgress->setValue(0);
@@ -683,6 +693,10 @@ bool Body::startTryCor(double from, double to, double step)
 
 bool Body::saveSetup(const QString &fname)
 {
+    if (!rankPlace().leads()) {
+        qDebug().noquote() << QString("Setup file left to rank 0 : \"%1\"").arg(fname);
+        return true;
+    }
     return commandTable && commandTable->saveSetup(fname);
 }
 
@@ -960,6 +974,7 @@ void Body::startCalcCt()
 
 void Body::markCalcStarted()
 {
+    ++calcSerial;
     calcRunning = true;
     runFailures = 0;
     startTime = QDateTime::currentDateTime();
@@ -987,6 +1002,8 @@ void Body::stopCalcCt()
     ui->CalcCT->setStyleSheet(idleStyle);
     if (rangeTotal == 0) // a single slice: done or stopped, nothing is left
         ui->CalcProgress->setValue(ui->CalcProgress->maximum());
+    if (!rangeOfCentres)
+        slicesDoneTotal += rangeDone;
     calcByCommand = false;
     if (batchCalcRunning) {
         batchCalcRunning = false;
@@ -1045,6 +1062,11 @@ QString Body::savePath(const QString &field)
 
 void Body::execSingleCtCalc()
 {
+    if (splitsWork() && !rankPlace().leads()) {
+        // Rank 0 computes and saves the single slice for all ranks.
+        stopCalcCt();
+        return;
+    }
     if (runParams.calcCt1) {
         // Every start ends in its calcFinished(), at once when it cannot
         // reconstruct anything.
@@ -1081,6 +1103,13 @@ void Body::execMultiCtCalc()
         return;
     }
     rangeTotal = rangeSliceCount(runParams.sliceFrom, runParams.sliceTo, runParams.sliceStep);
+    const RankPlace &place = rankPlace();
+    if (splitsWork()) {
+        rangeDispatch->setShare(place.rank, place.size);
+        rangeTotal = RankPlace::share(rangeTotal, place.rank, place.size);
+    } else {
+        rangeDispatch->setShare(0, 1);
+    }
     ui->CalcProgress->setRange(0, rangeTotal);
     ui->CalcProgress->setValue(0);
     beginRunRecord();
@@ -1321,13 +1350,22 @@ void Body::setFirstImageSet()
     // Queued to the saver's thread: records queued before keep their layout.
     emit saveLayoutChanged(ui->SaveInSubFolders->isChecked(), ui->SubOfEnergy->isChecked(),
         ui->SubOfSlice->isChecked());
-    emit setFirstSet(ui->SeqCalcFrom->value() - 1);
+    int first = ui->SeqCalcFrom->value() - 1;
+    const RankPlace &place = rankPlace();
+    if (place.split()) // the first set of this rank's own: set i goes to rank i mod N
+        first += ((place.rank - first) % place.size + place.size) % place.size;
+    emit setFirstSet(first);
 }
 
 void Body::setNextImageSet()
 {
     qDebug() << "loading next data set";
     stageMessage(tr("Loading next Data Set"));
+    // A split walk steps over the other ranks' sets; the last step is the
+    // list's own, which ends the walk at the end of the list or the range.
+    for (int i = 1; i < rankPlace().size; ++i)
+        if (!ui->SelDDir->advance())
+            break;
     emit setNextSet(ui->SeqCalcTo->value() - 1);
 }
 
@@ -1378,7 +1416,9 @@ void Body::saveLoadFileSelected(QString fname)
 void Body::setupZelkovLink()
 {
     zelkovLink_->setLinkButton(ui->Link2dZelkov);
-    zelkovLink_->doConnect();
+    // Of a run split across processes only rank 0 talks to the analyser.
+    if (rankPlace().leads())
+        zelkovLink_->doConnect();
     zelkovStages_->setInputs([this] {
         ZelkovStageInputs in;
         in.dataDir = ui->SelectDataSaveDir->path();
@@ -1457,6 +1497,8 @@ void Body::beginRunRecord()
     r->i0Path = ui->I0ImgSel->image() ? ui->I0ImgSel->path() : QString();
     r->bgPath = ui->BGImgSel->image() ? ui->BGImgSel->path() : QString();
     r->params = runParams;
+    if (splitsWork())
+        r->ranks = rankPlace().size;
     const int used = std::min<int>(std::max(runParams.threads, 1), int(ctCalc2Uis_.size()));
     for (int i = 0; i < used; ++i) {
         const CtCalc2Ui *u = ctCalc2Uis_[i];
@@ -1473,7 +1515,9 @@ void Body::endRunRecord()
     r->ended = endTime;
     r->slicesDone = rangeDone; // less the failed ones, when written
     r->threadsUsed = rangeDispatch->threadsUsed();
-    r->stopped = rangeDone < runRecordPlannedSlices(r->params);
+    // Stopped before its share of the range was done.
+    r->stopped = rangeDone
+        < RankPlace::share(runRecordPlannedSlices(r->params), rankPlace().rank, r->ranks);
     pendingRecords.push_back(std::move(r));
     if (!saverThread) { // shut down: nothing more will be written
         writePendingRecord();
@@ -1495,14 +1539,33 @@ void Body::writePendingRecord()
 {
     if (pendingRecords.empty())
         return;
-    const std::unique_ptr<RunRecordFacts> r = std::move(pendingRecords.front());
+    std::unique_ptr<RunRecordFacts> r = std::move(pendingRecords.front());
     pendingRecords.erase(pendingRecords.begin());
     // Slices saved whole: those computed, less every slice with a failure.
     QSet<int> failed;
     for (const RunRecordFailure &f : qAsConst(r->failed))
         failed.insert(f.slice);
     r->slicesDone = std::max(0, r->slicesDone - int(failed.size()));
+    if (r->ranks > 1) {
+        // Rank 0 writes it with the other ranks' slices at the end.
+        splitRecords.push_back(std::move(r));
+        return;
+    }
     for (const RunRecordPlace &place : runRecordPlaces(r->targets))
         if (!writeRunRecord(*r, place))
             ++failedResultCount;
 }
+
+bool Body::splitsWork() const { return rankPlace().split() && !walkShown && !batchWalk; }
+
+std::vector<std::unique_ptr<RunRecordFacts>> Body::takeSplitRecords()
+{
+    return std::exchange(splitRecords, {});
+}
+
+void Body::noteFailedSlice(int slice)
+{
+    failedSliceKeys.insert((calcSerial << 32) ^ quint32(slice));
+}
+
+int Body::slicesSaved() const { return std::max(0, slicesDoneTotal - int(failedSliceKeys.size())); }

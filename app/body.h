@@ -18,6 +18,7 @@
 #include <QFileInfoList>
 #include <QFrame>
 #include <QPen>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -134,6 +135,16 @@ public:
     // there is nothing to find it from or while images load or a calculation
     // runs.
     bool findCor();
+
+    // A run split across several processes (util/rank_place.h): outside a
+    // walk over data sets, range runs and centre searches are shared with
+    // the other ranks, and single-slice results are written by rank 0 only.
+    bool splitsWork() const;
+    // Records of shared range runs that rank 0 writes for all ranks at the
+    // end of the program, oldest first; taken once.
+    std::vector<std::unique_ptr<RunRecordFacts>> takeSplitRecords();
+    // Slices of the parallel calculators saved whole since start-up.
+    int slicesSaved() const;
 
 signals:
     void batchCalcStart();
@@ -353,4 +364,13 @@ private:
     bool walkShown = false; // a walk runs (between starting and finished)
     bool i0DeferredByCommand = false;
     bool bgDeferredByCommand = false;
+
+    // A run split across processes.
+    bool batchWalk = false; // a batch walks the data sets (seq_exec_set on)
+    bool walkSetMissing = false; // ... and this rank has no further set of its own
+    std::vector<std::unique_ptr<RunRecordFacts>> splitRecords;
+    int slicesDoneTotal = 0;
+    QSet<qint64> failedSliceKeys; // (calculation, slice) with a failure
+    qint64 calcSerial = 0;
+    void noteFailedSlice(int slice);
 };

@@ -14,6 +14,7 @@
 #include "select/select_data_dir.h"
 #include "select/select_data_files.h"
 #include "ui_body.h"
+#include "util/rank_place.h"
 #include "xafs/i0_of_image.h"
 
 #include <QDebug>
@@ -292,6 +293,11 @@ bool CommandTable::dispatch(const BatchCmd &cmd, bool answer)
     } else if (key == "ZELKOVLINK_SET_SEND_MSG") {
         ui->SendMsg2Zelkov->setChecked(cmd.flag());
     } else if (key == "CALC_EXEC") {
+        if (body.walkSetMissing) {
+            // A split walk: this rank has no set left to reconstruct.
+            qDebug() << "No data set of this rank : calc_exec skipped";
+            return true;
+        }
         if (!answer) {
             body.startCommandCalc();
             return true;
@@ -305,12 +311,32 @@ bool CommandTable::dispatch(const BatchCmd &cmd, bool answer)
         // to choose.
         if (!cmd.text().isEmpty())
             ui->SelDDir->setDataDir(cmd.text());
+        body.batchWalk = body.walkSetMissing = false;
     } else if (key == "SEQ_EXEC_FILE_PATTERN") {
         ui->SelDDir->setPattern(cmd.text());
     } else if (key == "SEQ_EXEC_NEXT") {
-        // Read by the interpreter only after the end of this command.
-        body.batch_->setOk(ui->SelDDir->advance());
+        // Read by the interpreter only after the end of this command. A
+        // split walk steps over the other ranks' sets.
+        bool more = true;
+        for (int i = 0; i < rankPlace().size && more; ++i)
+            more = ui->SelDDir->advance();
+        body.batch_->setOk(more);
+        if (!more && rankPlace().split())
+            body.batchWalk = body.walkSetMissing = false;
     } else if (key == "SEQ_EXEC_SET") {
+        const RankPlace &place = rankPlace();
+        if (place.split()) {
+            // Set i of the list belongs to rank i mod N; the others are
+            // stepped over, and a rank with none left reconstructs nothing.
+            body.batchWalk = true;
+            while (!place.owns(ui->SelDDir->currentIndex()) && ui->SelDDir->advance()) { }
+            body.walkSetMissing = !place.owns(ui->SelDDir->currentIndex())
+                || ui->SelDDir->currentIndex() >= ui->SelDDir->count();
+            if (body.walkSetMissing) {
+                qDebug() << "No data set of this rank : seq_exec_set skipped";
+                return true;
+            }
+        }
         ui->SelDDir->set();
     } else if (key == "SEQ_EXEC_SELECT_I0") {
         ui->SelI0Files->selectFilesInDir(cmd.text(), cmd.args.mid(1));

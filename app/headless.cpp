@@ -6,6 +6,7 @@
 #include "app/body.h"
 #include "app/command_table.h"
 #include "ct/data_saver.h"
+#include "util/rank_place.h"
 #include "util/tsan_handoff.h"
 
 #include <QDebug>
@@ -119,8 +120,8 @@ void Headless::flushSaver()
                 // reported to the main window by now.
                 const int failed = self->body.failedResults();
                 const int refused = self->body.refusedInputs();
-                std::fprintf(stderr, "vorlo2: batch done in %.1f s (%d failed, %d refused)\n",
-                    self->clock.elapsed() / 1000.0, failed, refused);
+                std::fprintf(stderr, "%sbatch done in %.1f s (%d failed, %d refused)\n",
+                    progressPrefix().constData(), self->clock.elapsed() / 1000.0, failed, refused);
                 emit self->finished(exitCode(failed, refused));
             }
         });
@@ -139,6 +140,15 @@ void Headless::reportProgress()
         return;
     lastDone = done;
     lastReportMs = now;
-    std::fprintf(stderr, "vorlo2: %s %d of %d done (%.1f s)\n",
+    std::fprintf(stderr, "%s%s %d of %d done (%.1f s)\n", progressPrefix().constData(),
         table->rangeOfCentres() ? "centre" : "slice", done, total, now / 1000.0);
+}
+
+QByteArray Headless::progressPrefix()
+{
+    const RankPlace &place = rankPlace();
+    if (!place.split())
+        return QByteArrayLiteral("vorlo2: ");
+    return QByteArrayLiteral("vorlo2: [") + QByteArray::number(place.rank) + '/'
+        + QByteArray::number(place.size) + "] ";
 }

@@ -42,6 +42,10 @@ public:
     // The exit code of a run that has ended, from the counts of the main window.
     static int exitCode(int failedResults, int refusedInputs);
 
+    // What starts a progress line: "vorlo2: ", and in a run split across
+    // processes the rank and the number of ranks, "vorlo2: [2/4] ".
+    static QByteArray progressPrefix();
+
 signals:
     // The code the program should end with.
     void finished(int code);

@@ -24,22 +24,35 @@ bool RangeDispatch::isBusy(int calculator) const
     return calculator >= 0 && calculator < calculatorCount() && busy[size_t(calculator)];
 }
 
+void RangeDispatch::setShare(int sharePart, int shareParts)
+{
+    const bool valid = shareParts >= 1 && sharePart >= 0 && sharePart < shareParts;
+    part = valid ? sharePart : 0;
+    parts = valid ? shareParts : 1;
+}
+
 void RangeDispatch::startRange(const CtRunParams &p, bool genAndDispImage)
 {
     corRun = false;
+    shareRange = true;
     begin(p, p.sliceFrom, p.sliceTo, p.threads, true, genAndDispImage);
 }
 
 void RangeDispatch::startSingle(const CtRunParams &p, bool genAndDispImage)
 {
     corRun = false;
+    shareRange = false;
     begin(p, p.sliceNo, p.sliceNo, 1, false, genAndDispImage);
 }
 
 void RangeDispatch::startCors(const CtRunParams &p, int slice, const QVector<double> &centres)
 {
     corRun = true;
-    cors = centres;
+    shareRange = false; // the centres are shared instead
+    cors.clear();
+    for (int k = 0; k < centres.size(); ++k)
+        if (k % parts == part)
+            cors.append(centres.at(k));
     nextCor = 0;
     corSlice = slice;
     // Also sets up the busy records and the threads as a range run does; the
@@ -57,10 +70,15 @@ void RangeDispatch::begin(const CtRunParams &p, qint64 first, qint64 last, int u
     if (size == 0)
         size = 1;
     stepSize = to < from ? -size : size;
+    current = from;
+    if (shareRange) {
+        // This process's share: the part-th slice, then every parts-th.
+        current = from + stepSize * part;
+        stepSize *= parts;
+    }
     threads = std::min(std::max(useThreads, 1), calculatorCount());
     perSliceCor = slicewiseCor;
     showResult = genAndDispImage;
-    current = from;
     params.currentSlice = int(current);
     running = true;
     if (threads == 0)

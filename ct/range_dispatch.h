@@ -49,6 +49,16 @@ public:
     void startCors(const CtRunParams &p, int slice, const QVector<double> &cors);
     // Centres of the search not handed out yet.
     int corsLeft() const { return int(cors.size() - nextCor); }
+    // A run shared with other processes: of the slices of a range run (and
+    // the centres of a centre search) this process takes the k-th (from 0)
+    // when k mod parts equals part, and hands those to its calculators as
+    // usual. Applies to the runs started after the call; (0, 1), the default,
+    // takes all. Single slices are never shared. Out-of-range values count as
+    // (0, 1).
+    void setShare(int part, int parts);
+    int sharePart() const { return part; }
+    int shareParts() const { return parts; }
+
     // Hands out no further slice; calculators still at work finish on their own
     // and are idle again when they report. finished() is not emitted.
     void stop();
@@ -102,4 +112,7 @@ private:
     QVector<double> cors;
     int nextCor = 0;
     int corSlice = 0;
+    int part = 0;
+    int parts = 1;
+    bool shareRange = false; // the run in progress is a shared range run
 };

@@ -250,6 +250,8 @@ QByteArray runRecordText(const RunRecordFacts &f, const RunRecordPlace &place)
     put(out, "offset", num(p.offset));
     put(out, "threads", QString::number(p.threads));
     put(out, "threads used", QString::number(f.threadsUsed));
+    if (f.ranks > 1) // a run split across processes: threads used is per rank
+        put(out, "ranks", QString::number(f.ranks));
     put(out, "kernel", orNone(f.kernel));
 
     for (const RunRecordSlice &s : f.slices)

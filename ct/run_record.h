@@ -74,6 +74,8 @@ struct RunRecordFacts {
     QString kernel; // the back-projection routine the calculators ran (bpRoutineName)
     QVector<RunRecordRegion> regions; // one per calculator that took part
     QVector<RunRecordTarget> targets; // the auto-save kinds that were on
+    // Processes (MPI ranks) that shared the slices; 1: this process alone.
+    int ranks = 1;
 };
 
 // The program version: the application's own when it set one, otherwise the

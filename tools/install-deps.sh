@@ -6,6 +6,7 @@
 #   tools/install-deps.sh bench        Google Benchmark, for bench/
 #   tools/install-deps.sh fuzz         clang and its fuzzing runtime, for tests/fuzz/
 #   tools/install-deps.sh screenshot   a virtual display, ImageMagick and a Japanese font, for tools/screenshot.sh
+#   tools/install-deps.sh mpi          Open MPI, for runs split across processes and their tests
 #
 # Several purposes may be given at once. As root the missing packages are
 # installed with apt-get; as another user the apt-get line to run is printed
@@ -22,7 +23,8 @@ for purpose in "$@"; do
     bench) pkgs+=(libbenchmark-dev) ;;
     fuzz) pkgs+=(clang libclang-rt-14-dev python3) ;;
     screenshot) pkgs+=(xvfb imagemagick fonts-ipafont-gothic) ;;
-    *) echo "install-deps: unknown purpose '$purpose' (build, bench, fuzz, screenshot)"; exit 2 ;;
+    mpi) pkgs+=(libopenmpi-dev openmpi-bin) ;;
+    *) echo "install-deps: unknown purpose '$purpose' (build, bench, fuzz, screenshot, mpi)"; exit 2 ;;
   esac
 done
 missing=()

@@ -81,6 +81,9 @@ private slots:
     void singleSliceUsesFirstCalculatorAndFixedCor();
     void recordedCentresGiveEachSliceItsCor();
     void calculatorReportingInsideTheHandout();
+    void sharedRangeCoversEverySliceOnce_data();
+    void sharedRangeCoversEverySliceOnce();
+    void sharedCentresAndUnsharedSingleSlice();
 };
 
 void TestRangeDispatch::eightCalculatorsSixThreads()
@@ -310,6 +313,92 @@ void TestRangeDispatch::calculatorReportingInsideTheHandout()
     QCOMPARE(r.slices(), expected);
     QCOMPARE(r.finishedCount, 1);
     QVERIFY(!d.isRunning());
+}
+
+void TestRangeDispatch::sharedRangeCoversEverySliceOnce_data()
+{
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<int>("parts");
+    QTest::newRow("10 slices, 2 ranks") << 0 << 9 << 1 << 2;
+    QTest::newRow("10 slices, 3 ranks") << 0 << 9 << 1 << 3;
+    QTest::newRow("downwards with step 3, 4 ranks") << 100 << 70 << 3 << 4;
+    QTest::newRow("fewer slices than ranks") << 5 << 6 << 1 << 4;
+    QTest::newRow("one slice, 2 ranks") << 7 << 7 << 1 << 2;
+}
+
+// The ranks of a shared run together hand out the whole range, each slice by
+// exactly one rank, the k-th slice by rank k mod parts; a rank with no share
+// finishes at once.
+void TestRangeDispatch::sharedRangeCoversEverySliceOnce()
+{
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(int, step);
+    QFETCH(int, parts);
+    std::vector<int> whole;
+    for (int s = from; from <= to ? s <= to : s >= to; s += from <= to ? step : -step)
+        whole.push_back(s);
+    std::multiset<int> seen;
+    for (int part = 0; part < parts; ++part) {
+        RangeDispatch d;
+        d.setCalculatorCount(2);
+        d.setShare(part, parts);
+        Recorder r(d);
+        d.startRange(range(from, to, step, 2), true);
+        drain(d, r, [](int n) { return n - 1; });
+        QCOMPARE(r.finishedCount, 1);
+        std::vector<int> expected;
+        for (size_t k = size_t(part); k < whole.size(); k += size_t(parts))
+            expected.push_back(whole[k]);
+        QCOMPARE(r.slices(), expected);
+        for (const Handout &h : r.out)
+            QCOMPARE(h.cor, 512.5);
+        seen.insert(expected.begin(), expected.end());
+    }
+    std::sort(whole.begin(), whole.end());
+    QCOMPARE(std::vector<int>(seen.begin(), seen.end()), whole);
+}
+
+void TestRangeDispatch::sharedCentresAndUnsharedSingleSlice()
+{
+    const QVector<double> cors { 10, 10.5, 11, 11.5, 12 };
+    QVector<double> all;
+    for (int part = 0; part < 2; ++part) {
+        RangeDispatch d;
+        d.setCalculatorCount(3);
+        d.setShare(part, 2);
+        QVector<double> got;
+        int finished = 0;
+        QObject::connect(&d, &RangeDispatch::startTryCt, &d, [&](int c, bool, double cor, int) {
+            got << cor;
+            QMetaObject::invokeMethod(
+                &d, [&d, c] { d.calcFinished(c); }, Qt::QueuedConnection);
+        });
+        QObject::connect(&d, &RangeDispatch::finished, &d, [&finished] { ++finished; });
+        d.startCors(range(0, 0, 1, 3), 4, cors);
+        QTRY_COMPARE(finished, 1);
+        QCOMPARE(
+            got, part == 0 ? QVector<double>({ 10, 11, 12 }) : QVector<double>({ 10.5, 11.5 }));
+        all += got;
+    }
+    std::sort(all.begin(), all.end());
+    QCOMPARE(all, cors);
+
+    // A single slice is not shared: every part computes it (the caller
+    // decides who); a share out of range counts as the whole.
+    RangeDispatch d;
+    d.setCalculatorCount(1);
+    d.setShare(1, 2);
+    Recorder r(d);
+    CtRunParams p = range(0, 9, 1, 1);
+    p.sliceNo = 3;
+    d.startSingle(p, true);
+    drain(d, r, [](int) { return 0; });
+    QCOMPARE(r.slices(), std::vector<int>({ 3 }));
+    d.setShare(2, 2);
+    QCOMPARE(d.shareParts(), 1);
 }
 
 VORLO_TEST(TestRangeDispatch)

@@ -150,6 +150,7 @@ Body::Body(int calculators, QWidget *parent)
     releaseAtThreadEnd(imgThread);
     imgDatas_->setI0Ref(ui->I0ImgSel->imageSlot());
     imgDatas_->setBgRef(ui->BGImgSel->imageSlot());
+    ui->BGImgSel->setHdf5Darks(true); // an HDF5 scan chosen as BG gives its darks' mean
     ProcCtrl *pc = ui->procCtrl;
     sinogram_->setProcCtrl(pc);
     sinogram_->setImgDatas(imgDatas_);

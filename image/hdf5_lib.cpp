@@ -130,6 +130,7 @@ QString hdf5StringAttribute(hid_t object, const char *name)
     if (H5Tis_variable_str(type) > 0) {
         Hdf5Id mem(H5Tcopy(H5T_C_S1));
         H5Tset_size(mem, H5T_VARIABLE);
+        H5Tset_cset(mem, H5Tget_cset(type)); // the library converts no character set
         char *text = nullptr;
         if (H5Aread(attr, mem, &text) < 0 || !text)
             return QString();
@@ -143,6 +144,7 @@ QString hdf5StringAttribute(hid_t object, const char *name)
     std::vector<char> buf(size + 1, '\0');
     Hdf5Id mem(H5Tcopy(H5T_C_S1));
     H5Tset_size(mem, size + 1);
+    H5Tset_cset(mem, H5Tget_cset(type));
     if (H5Aread(attr, mem, buf.data()) < 0)
         return QString();
     return QString::fromUtf8(buf.data());

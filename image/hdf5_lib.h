@@ -56,6 +56,13 @@ public:
         return *this;
     }
     void reset(hid_t id = -1);
+    // Gives up the identifier without closing it (the caller closes it).
+    hid_t release()
+    {
+        const hid_t id = id_;
+        id_ = -1;
+        return id;
+    }
     hid_t get() const { return id_; }
     bool valid() const { return id_ >= 0; }
     operator hid_t() const { return id_; }

@@ -85,6 +85,7 @@ inline void stringAttr(hid_t obj, const char *name, const char *value)
 {
     hid_t t = H5Tcopy(H5T_C_S1);
     H5Tset_size(t, std::strlen(value));
+    H5Tset_cset(t, H5T_CSET_UTF8); // as h5py writes them
     hid_t sp = H5Screate(H5S_SCALAR);
     hid_t a = H5Acreate2(obj, name, t, sp, H5P_DEFAULT, H5P_DEFAULT);
     H5Awrite(a, t, value);

@@ -810,9 +810,11 @@ QString Body::refusalText() const
     // Why the first refused file was refused, read again here: the stack
     // only says that it refused it.
     const QString &name = refusedFiles.first();
-    QString why;
-    std::unique_ptr<ImgData> img(createImgData(fileType(name)));
-    if (!img) {
+    QString why = imgDatas_->refusalReason(name); // an HDF5 scan is not read twice
+    std::unique_ptr<ImgData> img(why.isEmpty() ? createImgData(fileType(name)) : nullptr);
+    if (!why.isEmpty()) {
+        // the stack's own reason
+    } else if (!img) {
         why = tr("not an image file of a known type");
     } else {
         img->setFileName(name);

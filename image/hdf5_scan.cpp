@@ -105,7 +105,8 @@ Hdf5Scan::~Hdf5Scan()
     file.reset();
 }
 
-bool Hdf5Scan::openSource(const char *name, Source &src, hsize_t dims[3], QString &why)
+bool Hdf5Scan::openSource(
+    const char *name, Source &src, hsize_t dims[3], QString &why, bool mayBeEmpty)
 {
     Hdf5Id probe(H5Dopen2(file, name, H5P_DEFAULT));
     if (!probe.valid()) {
@@ -120,6 +121,8 @@ bool Hdf5Scan::openSource(const char *name, Source &src, hsize_t dims[3], QStrin
     }
     H5Sget_simple_extent_dims(space, dims, nullptr);
     if (dims[0] == 0) {
+        if (mayBeEmpty)
+            return true; // no frames of this kind; src stays closed
         why = QStringLiteral("the data set %1 has no frames").arg(name);
         return false;
     }
@@ -215,8 +218,10 @@ std::shared_ptr<Hdf5Scan> Hdf5Scan::open(const QString &path, QString &why)
             if (!hdf5PathExists(s->file, e.first))
                 continue;
             hsize_t d[3] = { 0, 0, 0 };
-            if (!s->openSource(e.first, *e.second, d, why))
+            if (!s->openSource(e.first, *e.second, d, why, true))
                 return nullptr;
+            if (d[0] == 0)
+                continue;
             if (d[1] != dims[1] || d[2] != dims[2]) {
                 why = QStringLiteral("sizes disagree: %1 x %2 frames in %3, %4 x %5 projections")
                           .arg(d[2])

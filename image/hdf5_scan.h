@@ -85,7 +85,9 @@ private:
         std::vector<unsigned char> values;
     };
 
-    bool openSource(const char *name, Source &src, hsize_t dims[3], QString &why);
+    // Opens a 3-D data set of frames; an empty one is refused unless mayBeEmpty.
+    bool openSource(
+        const char *name, Source &src, hsize_t dims[3], QString &why, bool mayBeEmpty = false);
     static bool readSlab(const Source &src, const hsize_t start[3], const hsize_t count[3],
         hid_t memType, void *dst);
     bool lineOf(bool isRow, int p, int line, double *buffer);

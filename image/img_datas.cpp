@@ -84,6 +84,7 @@ bool ImgDatas::addHdf5(const QString &filePath)
     std::shared_ptr<Hdf5Scan> scan = Hdf5Scan::open(filePath, why);
     if (!scan) {
         qDebug() << "HDF5 file refused :" << qPrintable(why) << ":" << filePath;
+        refusals.insert(filePath, why);
         return false;
     }
     int m = scan->projections();
@@ -99,6 +100,7 @@ bool ImgDatas::addHdf5(const QString &filePath)
             break;
         case ScanAngles::Refused:
             qDebug() << "HDF5 file refused : its angles are not i x 180 / M degrees :" << filePath;
+            refusals.insert(filePath, QStringLiteral("its angles are not i x 180 / M degrees"));
             return false;
         }
     }
@@ -112,8 +114,10 @@ bool ImgDatas::addHdf5(const QString &filePath)
             continue;
         auto img = std::make_unique<ImgDataHdf5>(scan, mean.first);
         img->setFileName(filePath);
-        if (!img->load())
-            return false; // logged by the image
+        if (!img->load()) { // logged by the image
+            refusals.insert(filePath, QStringLiteral("its flat or dark fields can't be read"));
+            return false;
+        }
         *mean.second = std::move(img);
     }
     std::vector<std::unique_ptr<ImgData>> frames;
@@ -124,6 +128,7 @@ bool ImgDatas::addHdf5(const QString &filePath)
         img->setFileName(filePath);
         if (!img->load()) {
             qDebug() << "HDF5 file refused : projection" << p << "can't be read :" << filePath;
+            refusals.insert(filePath, QStringLiteral("a projection can't be read"));
             return false;
         }
         frames.push_back(std::move(img));
@@ -183,6 +188,7 @@ bool ImgDatas::add(const QString &filePath)
 void ImgDatas::clearImgs()
 {
     imgs.clear();
+    refusals.clear();
     scanI0_.reset();
     scanBg_.reset();
 }

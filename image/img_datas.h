@@ -9,6 +9,7 @@
 // Reading keeps no state in the stack.
 #include "image/img_data.h"
 
+#include <QHash>
 #include <QObject>
 #include <QSize>
 #include <QString>
@@ -40,6 +41,9 @@ public:
     // (BG) image, until the selector is given another image or cleared.
     ImgData *i0() const;
     ImgData *bg() const;
+    // Why an HDF5 scan file was refused by add() (the text of its log line
+    // without the path), or empty; kept until clearImgs().
+    QString refusalReason(const QString &filePath) const { return refusals.value(filePath); }
     // The means taken from the last scan file that had flats / darks, or nullptr.
     ImgData *scanI0() const { return scanI0_.get(); }
     ImgData *scanBg() const { return scanBg_.get(); }
@@ -84,6 +88,7 @@ private:
     std::vector<std::unique_ptr<ImgData>> imgs;
     Slot i0Ref;
     Slot bgRef;
+    QHash<QString, QString> refusals;
     std::unique_ptr<ImgData> scanI0_;
     std::unique_ptr<ImgData> scanBg_;
     quint64 i0SerialAtScan = 0; // ImgData::serial() of the selector's image, 0 for none

@@ -120,6 +120,7 @@ private slots:
     void recognisedByContent();
     void flatsAndDarksGiveI0AndBg();
     void fileChosenAsI0OrBg();
+    void emptyFlatsAreNoFlats();
     void angles_data();
     void angles();
     void badFilesAreRefused_data();
@@ -269,6 +270,26 @@ void TestHdf5Input::fileChosenAsI0OrBg()
     QVERIFY(!img.load());
     QCOMPARE(log.taken().size(), 1);
     QVERIFY(log.taken().first().contains("no flat fields for I0"));
+}
+
+void TestHdf5Input::emptyFlatsAreNoFlats()
+{
+    QTemporaryDir dir;
+    Scan s = patternScan(Layout::DXchange, H5T_STD_U16LE, Storage::Chunked, 6, 4, 3, 0, 1);
+    const QString path = dir.filePath("scan.h5");
+    QVERIFY(write(path, s));
+    const hid_t f = H5Fopen(QFile::encodeName(path).constData(), H5F_ACC_RDWR, H5P_DEFAULT);
+    const hid_t g = H5Gopen2(f, "/exchange", H5P_DEFAULT);
+    H5Dclose(makeFrames(g, "data_white", s, {})); // 0 x 4 x 6
+    H5Gclose(g);
+    H5Fclose(f);
+    ImgDatas stack;
+    ProblemLog log;
+    QVERIFY(stack.add(path));
+    checkStack(stack, s);
+    QCOMPARE(stack.scanI0(), nullptr);
+    QVERIFY(stack.scanBg() != nullptr);
+    QCOMPARE(log.taken().filter("I0 is the mean").size(), 0);
 }
 
 void TestHdf5Input::angles_data()

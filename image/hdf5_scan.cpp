@@ -459,6 +459,16 @@ bool Hdf5Scan::frame(int p, double *buffer)
     return readSlab(proj, start, count, H5T_NATIVE_DOUBLE, buffer);
 }
 
+bool Hdf5Scan::pixel(int p, int x, int y, double &v)
+{
+    Hdf5Lock lock;
+    if (p < 0 || p >= projections() || x < 0 || y < 0 || x >= width_ || y >= height_)
+        return false;
+    const hsize_t start[3] = { projIdx[std::size_t(p)], hsize_t(y), hsize_t(x) };
+    const hsize_t count[3] = { 1, 1, 1 };
+    return readSlab(proj, start, count, H5T_NATIVE_DOUBLE, &v);
+}
+
 bool Hdf5Scan::mean(bool flats, std::vector<double> &out)
 {
     Hdf5Lock lock;

@@ -59,6 +59,8 @@ public:
     // the library cannot read it (a file cut or damaged since it was opened).
     bool row(int p, int i, double *buffer);
     bool column(int p, int j, double *buffer);
+    // Pixel (x, y) of projection p.
+    bool pixel(int p, int x, int y, double &v);
     // The whole of projection p, [y][x].
     bool frame(int p, double *buffer);
     // The mean of the flat fields (flats true) or of the dark fields, [y][x];

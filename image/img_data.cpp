@@ -241,6 +241,9 @@ double ImgData::value(int x, int y) const
             std::size_t(b), &v);
         return v;
     }
+    double v = 0.0;
+    if (readPixel(x, y, v))
+        return v;
     std::vector<double> buf(static_cast<std::size_t>(width_));
     row(y, buf.data());
     return buf[std::size_t(x)];

@@ -144,6 +144,9 @@ protected:
     // The whole image, [y][x], for kinds that hold no pixel block but can
     // read it in one go faster than row by row; false to read row by row.
     virtual bool readWhole(double *) const { return false; }
+    // One pixel, for kinds that hold no pixel block and read a pixel faster
+    // than its row (value() uses it); false to read the row.
+    virtual bool readPixel(int, int, double &) const { return false; }
 
     // Pixels in memory: the kinds hand their block here in open(). The block
     // holds height() rows of width() pixels of the given format, row-major.

@@ -107,3 +107,16 @@ bool ImgDataHdf5::readWhole(double *dst) const
     refuse();
     return false;
 }
+
+bool ImgDataHdf5::readPixel(int x, int y, double &v) const
+{
+    // A read-out of the displayed image: one pixel, not a band of every
+    // projection (the frame's chunks stay in the chunk cache).
+    if (hasPixels() || !scan_ || fileRefused())
+        return false;
+    if (scan_->pixel(projection_, x, y, v))
+        return true;
+    refuse();
+    v = 0.0;
+    return true;
+}

@@ -36,6 +36,7 @@ protected:
     bool readProps(const QString &path, int &width, int &height) override;
     bool open() override;
     bool readWhole(double *dst) const override;
+    bool readPixel(int x, int y, double &v) const override;
 
 private:
     std::shared_ptr<Hdf5Scan> scan_;

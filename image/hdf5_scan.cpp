@@ -85,12 +85,37 @@ bool readVector(hid_t file, const char *path, std::vector<double> &out, QString 
     return true;
 }
 
-const char *firstExisting(hid_t file, std::initializer_list<const char *> paths)
+QByteArray firstExisting(hid_t file, const QList<QByteArray> &paths)
 {
-    for (const char *p : paths)
-        if (hdf5PathExists(file, p))
+    for (const QByteArray &p : paths)
+        if (hdf5PathExists(file, p.constData()))
             return p;
-    return nullptr;
+    return QByteArray();
+}
+
+herr_t collectEntry(hid_t group, const char *name, const H5L_info_t *, void *data)
+{
+    auto *found = static_cast<QByteArray *>(data);
+    if (H5Oexists_by_name(group, name, H5P_DEFAULT) <= 0)
+        return 0;
+    Hdf5Id obj(H5Oopen(group, name, H5P_DEFAULT));
+    if (obj.valid() && H5Iget_type(obj) == H5I_GROUP
+        && hdf5StringAttribute(obj, "NX_class") == QLatin1String("NXentry")) {
+        *found = QByteArray("/") + name;
+        return 1; // the first in name order
+    }
+    return 0;
+}
+
+// The NeXus entry of the file: "/entry", else the first top-level group
+// whose NX_class is NXentry; empty when there is none.
+QByteArray nxEntry(hid_t file)
+{
+    if (hdf5PathExists(file, "/entry"))
+        return QByteArrayLiteral("/entry");
+    QByteArray found;
+    H5Literate(file, H5_INDEX_NAME, H5_ITER_INC, nullptr, collectEntry, &found);
+    return found;
 }
 
 } // namespace
@@ -246,21 +271,25 @@ std::shared_ptr<Hdf5Scan> Hdf5Scan::open(const QString &path, QString &why)
             }
         }
     } else {
-        const char *data
-            = firstExisting(s->file, { "/entry/data/data", "/entry/instrument/detector/data" });
-        if (!data) {
+        const QByteArray entry = nxEntry(s->file);
+        const QByteArray dataPath = entry.isEmpty()
+            ? QByteArray()
+            : firstExisting(s->file, { entry + "/data/data", entry + "/instrument/detector/data" });
+        if (dataPath.isEmpty()) {
             why = QStringLiteral("no data set /exchange/data or /entry/data/data");
             return nullptr;
         }
+        const char *data = dataPath.constData();
         s->layout_ = Layout::NXtomo;
         if (!s->openSource(data, s->proj, dims, why))
             return nullptr;
         s->width_ = int(dims[2]);
         s->height_ = int(dims[1]);
         std::vector<double> keys;
-        if (const char *k = firstExisting(
-                s->file, { "/entry/data/image_key", "/entry/instrument/detector/image_key" })) {
-            if (!readVector(s->file, k, keys, why))
+        const QByteArray keyPath = firstExisting(
+            s->file, { entry + "/data/image_key", entry + "/instrument/detector/image_key" });
+        if (!keyPath.isEmpty()) {
+            if (!readVector(s->file, keyPath.constData(), keys, why))
                 return nullptr;
             if (keys.size() != dims[0]) {
                 why = QStringLiteral("sizes disagree: %1 image keys for %2 frames")
@@ -272,8 +301,9 @@ std::shared_ptr<Hdf5Scan> Hdf5Scan::open(const QString &path, QString &why)
             keys.assign(std::size_t(dims[0]), 0.0);
         }
         std::vector<double> angles;
-        const char *a = firstExisting(
-            s->file, { "/entry/data/rotation_angle", "/entry/sample/rotation_angle" });
+        const QByteArray anglePath = firstExisting(
+            s->file, { entry + "/data/rotation_angle", entry + "/sample/rotation_angle" });
+        const char *a = anglePath.isEmpty() ? nullptr : anglePath.constData();
         if (a) {
             if (!readVector(s->file, a, angles, why))
                 return nullptr;

@@ -5,7 +5,8 @@
 // Two layouts are read:
 //   DXchange  projections "/exchange/data", flats "/exchange/data_white",
 //             darks "/exchange/data_dark", angles "/exchange/theta" (degrees);
-//   NXtomo    frames "/entry/data/data" (or "/entry/instrument/detector/data")
+//   NXtomo    frames "/entry/data/data" (or "/entry/instrument/detector/data";
+//             another entry than "/entry" is the first group of class NXentry)
 //             with "image_key" per frame (0 projection, 1 flat, 2 dark) and
 //             "rotation_angle" (degrees unless its units say radians).
 // Pixels may be 8, 16 or 32-bit integers of either sign or 32/64-bit floats,

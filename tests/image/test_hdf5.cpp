@@ -149,6 +149,7 @@ void TestHdf5Input::readsScans_data()
     QTest::newRow("NX u16 contiguous") << nx << H5T_STD_U16LE << Storage::Contiguous << 0;
     QTest::newRow("NX f32 gzip") << nx << H5T_IEEE_F32LE << Storage::Gzip << 0;
     QTest::newRow("NX u16 chunked 4 rows") << nx << H5T_STD_U16LE << Storage::Chunked << 4;
+    QTest::newRow("NX entry named scan1") << nx << H5T_STD_I16LE << Storage::Contiguous << -1;
 }
 
 void TestHdf5Input::readsScans()
@@ -159,10 +160,15 @@ void TestHdf5Input::readsScans()
     QFETCH(int, chunkRows);
     QTemporaryDir dir;
     Scan s = patternScan(layout, type, storage, 13, 9, 6, 2, 2);
-    s.chunkRows = hsize_t(chunkRows);
-    s.chunkFrames = chunkRows ? 4 : 1; // chunks across frames too
+    s.chunkRows = hsize_t(std::max(chunkRows, 0));
+    s.chunkFrames = chunkRows > 0 ? 4 : 1; // chunks across frames too
     const QString path = dir.filePath("scan.h5");
     QVERIFY(write(path, s));
+    if (chunkRows < 0) { // the entry under another name, found by its class
+        const hid_t f = H5Fopen(QFile::encodeName(path).constData(), H5F_ACC_RDWR, H5P_DEFAULT);
+        QVERIFY(H5Lmove(f, "/entry", f, "/scan1", H5P_DEFAULT, H5P_DEFAULT) >= 0);
+        H5Fclose(f);
+    }
     ImgDatas stack;
     QVERIFY(stack.add(path));
     checkStack(stack, s);

@@ -11,6 +11,7 @@
 #include "ct/ct_calc2_ui.h"
 #include "ct/data_saver.h"
 #include "ct/h_sgm.h"
+#include "ct/hdf5_volume.h"
 #include "ct/range_dispatch.h"
 #include "ct/run_record.h"
 #include "ct/sinogram.h"
@@ -123,8 +124,8 @@ Body::Body(int calculators, QWidget *parent)
     for (QLineEdit *e : { ui->DataUpperLimit, ui->DataLowerLimit, ui->DataOffset, ui->ColorMin,
              ui->ColorMax, ui->CalcSpentT })
         fitNumberField(e);
-    for (SelectAFile *s :
-        { ui->SelectImageSaveDir, ui->SelectDataSaveDir, ui->SelectTiffSaveDir }) {
+    for (SelectAFile *s : { ui->SelectImageSaveDir, ui->SelectDataSaveDir, ui->SelectTiffSaveDir,
+             ui->SelectHdf5SaveDir }) {
         s->setMode(SelectAFile::SaveMode);
         s->setNameAndTagVisible(true);
     }
@@ -151,6 +152,7 @@ Body::Body(int calculators, QWidget *parent)
     releaseAtThreadEnd(imgThread);
     imgDatas_->setI0Ref(ui->I0ImgSel->imageSlot());
     imgDatas_->setBgRef(ui->BGImgSel->imageSlot());
+    ui->BGImgSel->setHdf5Darks(true); // an HDF5 scan chosen as BG gives its darks' mean
     ProcCtrl *pc = ui->procCtrl;
     sinogram_->setProcCtrl(pc);
     sinogram_->setImgDatas(imgDatas_);
@@ -468,6 +470,8 @@ void Body::setAutoSaveImage(bool f) { ui->AutoSaveImage->setChecked(f); }
 void Body::setAutoSaveData(bool f) { ui->AutoSaveData->setChecked(f); }
 
 void Body::setAutoSaveTiff(bool f) { ui->AutoSaveTiff->setChecked(f); }
+
+void Body::setAutoSaveHdf5(bool f) { ui->AutoSaveHdf5->setChecked(f); }
 
 void Body::setColorMin(double v) { ui->ColorMin->setText(num6(v)); }
 
@@ -820,9 +824,11 @@ QString Body::refusalText() const
     // Why the first refused file was refused, read again here: the stack
     // only says that it refused it.
     const QString &name = refusedFiles.first();
-    QString why;
-    std::unique_ptr<ImgData> img(createImgData(fileType(name)));
-    if (!img) {
+    QString why = imgDatas_->refusalReason(name); // an HDF5 scan is not read twice
+    std::unique_ptr<ImgData> img(why.isEmpty() ? createImgData(fileType(name)) : nullptr);
+    if (!why.isEmpty()) {
+        // the stack's own reason
+    } else if (!img) {
         why = tr("not an image file of a known type");
     } else {
         img->setFileName(name);
@@ -1050,7 +1056,10 @@ void Body::setupSaveConds()
         c->setRunParams(runParams);
         c->setSaveImage(img, ip, is->name(), is->addTag());
         c->setSaveData(dat, dp, ds->name(), ds->addTag());
-        c->setSaveTiff(tif, tp, ts->name(), ts->addTag());
+        // A range run's HDF5 volume is made from the calculators' TIFF
+        // records; the saver writes TIFF files only when they are asked for.
+        c->setSaveTiff(tif || (ui->AutoSaveHdf5->isChecked() && runParams.autoExec), tp, ts->name(),
+            ts->addTag());
     }
 }
 
@@ -1113,6 +1122,7 @@ void Body::execMultiCtCalc()
     ui->CalcProgress->setRange(0, rangeTotal);
     ui->CalcProgress->setValue(0);
     beginRunRecord();
+    beginHdf5Volume();
     rangeDispatch->startRange(runParams, ui->ShowCalcRes->isChecked());
 }
 
@@ -1317,6 +1327,7 @@ void Body::selectedDir(QString dir, QStringList patterns)
     ui->SelectImageSaveDir->setAddTag(tag);
     ui->SelectDataSaveDir->setAddTag(tag);
     ui->SelectTiffSaveDir->setAddTag(tag);
+    ui->SelectHdf5SaveDir->setAddTag(tag);
     ui->CTFiles->setDialogDirAndSelect(dir, patterns);
 }
 
@@ -1327,6 +1338,7 @@ void Body::selectedFileInfoList(QFileInfoList list)
     ui->SelectImageSaveDir->setAddTag(tag);
     ui->SelectDataSaveDir->setAddTag(tag);
     ui->SelectTiffSaveDir->setAddTag(tag);
+    ui->SelectHdf5SaveDir->setAddTag(tag);
     ui->CTFiles->selectFileInfos(list);
 }
 
@@ -1468,6 +1480,7 @@ QVector<RunRecordTarget> Body::runRecordTargets() const
     add(ui->AutoSaveImage->isChecked(), "image", ui->SelectImageSaveDir);
     add(ui->AutoSaveData->isChecked(), "data", ui->SelectDataSaveDir);
     add(ui->AutoSaveTiff->isChecked(), "tiff", ui->SelectTiffSaveDir);
+    add(ui->AutoSaveHdf5->isChecked(), "hdf5", ui->SelectHdf5SaveDir);
     return targets;
 }
 
@@ -1518,6 +1531,9 @@ void Body::endRunRecord()
     // Stopped before its share of the range was done.
     r->stopped = rangeDone
         < RankPlace::share(runRecordPlannedSlices(r->params), rankPlace().rank, r->ranks);
+    for (const RunRecordTarget &t : qAsConst(r->targets))
+        if (t.kind == QLatin1String("hdf5") && dataSaver_)
+            QMetaObject::invokeMethod(dataSaver_, &DataSaver::endHdf5Intake, Qt::QueuedConnection);
     pendingRecords.push_back(std::move(r));
     if (!saverThread) { // shut down: nothing more will be written
         writePendingRecord();
@@ -1554,6 +1570,43 @@ void Body::writePendingRecord()
     for (const RunRecordPlace &place : runRecordPlaces(r->targets))
         if (!writeRunRecord(*r, place))
             ++failedResultCount;
+    endHdf5Volume(*r);
+}
+
+void Body::beginHdf5Volume()
+{
+    if (!ui->AutoSaveHdf5->isChecked() || !dataSaver_)
+        return;
+    const SelectAFile *hs = ui->SelectHdf5SaveDir;
+    const QString path = savePath(hs->path());
+    const QString name = hs->name();
+    const QString tag = hs->addTag();
+    const QVector<int> slices
+        = hdf5VolumeSlices(runParams.sliceFrom, runParams.sliceTo, runParams.sliceStep);
+    const bool tif = ui->AutoSaveTiff->isChecked();
+    DataSaver *saver = dataSaver_;
+    QMetaObject::invokeMethod(
+        saver, [=] { saver->beginHdf5Volume(path, name, tag, slices, tif); }, Qt::QueuedConnection);
+}
+
+void Body::endHdf5Volume(const RunRecordFacts &r)
+{
+    // The record names the volume's place exactly when the run began one.
+    QByteArray text;
+    bool began = false;
+    for (const RunRecordPlace &place : runRecordPlaces(r.targets))
+        if (place.kinds.contains(QStringLiteral("hdf5"))) {
+            text = runRecordText(r, place);
+            began = true;
+        }
+    if (!began || !dataSaver_)
+        return;
+    QMap<int, double> centres;
+    for (const RunRecordSlice &s : r.slices)
+        centres.insert(s.slice, s.cor);
+    DataSaver *saver = dataSaver_;
+    QMetaObject::invokeMethod(
+        saver, [=] { saver->endHdf5Volume(text, centres); }, Qt::QueuedConnection);
 }
 
 bool Body::splitsWork() const { return rankPlace().split() && !walkShown && !batchWalk; }

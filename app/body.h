@@ -178,6 +178,7 @@ public slots:
     void setAutoSaveImage(bool f);
     void setAutoSaveData(bool f);
     void setAutoSaveTiff(bool f);
+    void setAutoSaveHdf5(bool f);
     void setColorMin(double v);
     void setColorMax(double v);
     // Centre search ("Try CoR"): the current slice reconstructed once per
@@ -278,6 +279,10 @@ private:
     void beginRunRecord();
     void endRunRecord();
     void writePendingRecord();
+    // The HDF5 volume of a range run: opened in the saver at the start,
+    // closed there with the record's text and the centres at the end.
+    void beginHdf5Volume();
+    void endHdf5Volume(const RunRecordFacts &r);
     // Base folder of a save kind: the working folder when the field is empty.
     static QString savePath(const QString &field);
     bool loadImageByCommand(bool i0, const QString &fname, bool clearOk);

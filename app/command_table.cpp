@@ -342,6 +342,16 @@ bool CommandTable::dispatch(const BatchCmd &cmd, bool answer)
         ui->SelI0Files->selectFilesInDir(cmd.text(), cmd.args.mid(1));
     } else if (key == "SEQ_EXEC_KEEP_RANGE_ON_NEW_SET") {
         ui->keepOnNewSet->setChecked(cmd.flag());
+    } else if (key == "AUTO_SAVE_HDF5") {
+        body.setAutoSaveHdf5(cmd.flag());
+    } else if (key == "AUTO_SAVE_HDF5_PATH") {
+        ui->SelectHdf5SaveDir->setPath(cmd.text());
+    } else if (key == "AUTO_SAVE_HDF5_NAME") {
+        ui->SelectHdf5SaveDir->setName(cmd.text());
+    } else if (key == "AUTO_SAVE_HDF5_TAG") {
+        ui->SelectHdf5SaveDir->setAddTag(cmd.text());
+    } else if (key == "AUTO_SAVE_HDF5_CLEAR") {
+        ui->SelectHdf5SaveDir->clear0();
     }
     return true;
 }
@@ -411,7 +421,11 @@ bool CommandTable::saveSetup(const QString &fname)
                << Item::text("auto_save_tiff_name", ui->SelectTiffSaveDir->name())
                << Item::text("auto_save_tiff_tag", ui->SelectTiffSaveDir->addTag())
                << Item::flag("auto_save_in_sub_folders", ui->SaveInSubFolders->isChecked())
-               << Item::flag("auto_save_in_sub_folders_of_energy", ui->SubOfEnergy->isChecked());
+               << Item::flag("auto_save_in_sub_folders_of_energy", ui->SubOfEnergy->isChecked())
+               << Item::flag("auto_save_hdf5", ui->AutoSaveHdf5->isChecked())
+               << Item::text("auto_save_hdf5_path", ui->SelectHdf5SaveDir->path())
+               << Item::text("auto_save_hdf5_name", ui->SelectHdf5SaveDir->name())
+               << Item::text("auto_save_hdf5_tag", ui->SelectHdf5SaveDir->addTag());
 
     QVector<Item> &xafs = s[3].items;
     xafs << Item::flag("add_inf_show", ui->ShowAdditionalInfo->isChecked())

@@ -1,6 +1,7 @@
 #include "ct/data_saver.h"
 
 #include "ct/float_tiff.h"
+#include "ct/hdf5_volume.h"
 #include "util/safe_file.h"
 #include "util/tsan_handoff.h"
 
@@ -46,6 +47,8 @@ DataSaver::DataSaver(QObject *parent)
     : QObject(parent)
 {
 }
+
+DataSaver::~DataSaver() = default;
 
 QStringList DataSaver::targetFolders(
     const QString &path, const QString &tag, const QString &slice) const
@@ -139,6 +142,12 @@ void DataSaver::saveTiff(SavingTiff *tiff)
 {
     if (!tiff)
         return;
+    const bool toVolume = volumeReceiving && tiff->nameSuffix.isEmpty();
+    if (toVolume) {
+        addToVolumes(*tiff);
+        if (!volumeTiffFiles)
+            return;
+    }
     const QString fname
         = savingFileName(tiff->name, tiff->tag, tiff->slice + tiff->nameSuffix, "tif");
     if (tiff->values.size() != size_t(qMax(tiff->width, 0)) * size_t(qMax(tiff->height, 0))
@@ -169,6 +178,64 @@ void DataSaver::saveTiffWDiscard(SavingTiff *tiff)
     handOffAcquire(tiff);
     saveTiff(tiff);
     delete tiff;
+}
+
+void DataSaver::beginHdf5Volume(const QString &path, const QString &name, const QString &tag,
+    const QVector<int> &slices, bool tiffFiles)
+{
+    volumeReceiving = true;
+    volumeTiffFiles = tiffFiles;
+    const QString fname = QStringLiteral("%1-%2.h5").arg(name, tag);
+    if (path.isEmpty()) {
+        qDebug() << "Can't write file : " << fname;
+        emit saveFailed(fname, QString());
+        volumes.push_back(nullptr);
+        return;
+    }
+    // One volume per run: a sub folder of the tag, never one per slice.
+    const QString folder = inSubFoldersFlag && subOfEnergyFlag ? joinFolder(path, tag) : path;
+    if (!QDir().mkpath(folder)) {
+        qDebug() << "Can't make folder : " << folder;
+        qDebug() << "Can't write file : " << QDir(folder).filePath(fname);
+        emit saveFailed(QDir(folder).filePath(fname), QString());
+        volumes.push_back(nullptr);
+        return;
+    }
+    volumes.push_back(std::make_unique<Hdf5VolumeWriter>(
+        QFileInfo(QDir(folder), fname).absoluteFilePath(), slices));
+}
+
+void DataSaver::addToVolumes(const SavingTiff &tiff)
+{
+    bool ok = false;
+    const int slice = tiff.slice.toInt(&ok);
+    if (volumes.empty() || !volumes.back())
+        return; // refused at its begin (logged and counted then)
+    {
+        const auto &v = volumes.back();
+        const bool square = tiff.width == tiff.height
+            && tiff.values.size()
+                == std::size_t(qMax(tiff.width, 0)) * std::size_t(qMax(tiff.width, 0));
+        if (!ok || !square) {
+            qDebug() << "HDF5 volume : slice" << tiff.slice
+                     << "has no square grid, not saved :" << v->finalPath();
+            emit saveFailed(v->finalPath(), tiff.slice);
+        } else if (!v->addFrame(slice, tiff.values.data(), tiff.width)) {
+            emit saveFailed(v->finalPath(), tiff.slice);
+        }
+    }
+}
+
+void DataSaver::endHdf5Volume(const QByteArray &recordText, const QMap<int, double> &centres)
+{
+    if (volumes.empty())
+        return;
+    std::unique_ptr<Hdf5VolumeWriter> v = std::move(volumes.front());
+    volumes.erase(volumes.begin());
+    if (volumes.empty())
+        volumeTiffFiles = true;
+    if (v && !v->finish(recordText, centres))
+        emit saveFailed(v->finalPath(), QString());
 }
 
 void DataSaver::setSubFolders(bool inSubFolders, bool ofEnergy, bool ofSlice)

@@ -9,12 +9,19 @@
 // by saveFailed().
 #include "ct/saving_data.h"
 
+#include <QMap>
 #include <QObject>
+#include <QVector>
+#include <memory>
+#include <vector>
+
+class Hdf5VolumeWriter;
 
 class DataSaver : public QObject {
     Q_OBJECT
 public:
     explicit DataSaver(QObject *parent = nullptr);
+    ~DataSaver() override;
 
     bool inSubFolders() const { return inSubFoldersFlag; }
     bool subOfEnergy() const { return subOfEnergyFlag; }
@@ -45,6 +52,21 @@ public slots:
     void setSubOfEnergy(bool f);
     void setSubOfSlice(bool f);
 
+    // A range run's HDF5 volume, "<name>-<tag>.h5" in the folder (or its
+    // sub folder of the tag when sub folders "of Energy" are on): from this
+    // begin to the next, the TIFF records of the run's slices (those without
+    // a name suffix) go into it, and are written as TIFF files as well only
+    // when tiffFiles is true. Each end closes the oldest volume still open,
+    // so a run may begin before the record of the one before is written.
+    void beginHdf5Volume(const QString &path, const QString &name, const QString &tag,
+        const QVector<int> &slices, bool tiffFiles);
+    // Writes the slice numbers, the centres and the run record's text and
+    // gives the file its name; a failure is logged and announced by saveFailed().
+    void endHdf5Volume(const QByteArray &recordText, const QMap<int, double> &centres);
+    // The run's last record has been handed over: later TIFF records are
+    // no longer the volume's.
+    void endHdf5Intake() { volumeReceiving = false; }
+
 private:
     // Makes the folders a record's file goes into (with missing parents) and
     // returns those that exist; none (logged, with the file name) when the
@@ -54,6 +76,15 @@ private:
     QStringList prepareFolders(const QString &path, const QString &tag, const QString &slice,
         const QString &fname, QString &failed) const;
 
+    // Adds a TIFF record's slice to every open volume; false when it is not
+    // a slice of the volumes' run.
+    void addToVolumes(const SavingTiff &tiff);
+
+    // Volumes of runs not ended yet, oldest first; only the last one (when
+    // receiving) takes frames. A null entry: a run whose volume was refused.
+    std::vector<std::unique_ptr<Hdf5VolumeWriter>> volumes;
+    bool volumeReceiving = false;
+    bool volumeTiffFiles = true;
     bool inSubFoldersFlag = false;
     bool subOfEnergyFlag = false;
     bool subOfSliceFlag = false;

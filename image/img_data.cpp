@@ -1,5 +1,6 @@
 #include "image/img_data.h"
 
+#include "image/img_data_hdf5.h"
 #include "image/level_map.h"
 #include "image/mapped_read.h"
 #include "image/pixel_block.h"
@@ -17,6 +18,7 @@
 namespace {
 
 std::atomic<bool> fileChecksOn { true };
+std::atomic<quint64> nextSerial { 1 };
 
 // Size and modification time (ns) of a file; false when it cannot be seen.
 bool fileStamp(const QString &path, qint64 &size, qint64 &mtimeNs)
@@ -99,6 +101,7 @@ void minMaxOf(const unsigned char *pix, std::size_t count, double &lo, double &h
 ImgData::ImgData()
     : minV_(std::numeric_limits<double>::max())
     , maxV_(-std::numeric_limits<double>::max())
+    , serial_(nextSerial.fetch_add(1))
 {
 }
 
@@ -183,6 +186,15 @@ void ImgData::scanMinMax()
                 }
                 break;
             }
+            case PixelFormat::F64: {
+                double flo, fhi;
+                minMaxOf<double>(p, count, flo, fhi);
+                if (flo <= fhi) {
+                    lo = flo;
+                    hi = fhi;
+                }
+                break;
+            }
             case PixelFormat::None:
                 break;
             }
@@ -191,6 +203,15 @@ void ImgData::scanMinMax()
             lo = hi = 0.0;
         }
     } else if (width_ > 0 && height_ > 0) {
+        std::vector<double> whole;
+        if (wholeImage(whole)) {
+            for (double v : whole) {
+                if (v < lo)
+                    lo = v;
+                if (v > hi)
+                    hi = v;
+            }
+        } else {
         std::vector<double> buf(static_cast<std::size_t>(width_));
         for (int i = 0; i < height_; ++i) {
             row(i, buf.data());
@@ -200,6 +221,7 @@ void ImgData::scanMinMax()
                 if (v > hi)
                     hi = v;
             }
+        }
         }
     }
     minV_ = lo;
@@ -219,6 +241,9 @@ double ImgData::value(int x, int y) const
             std::size_t(b), &v);
         return v;
     }
+    double v = 0.0;
+    if (readPixel(x, y, v))
+        return v;
     std::vector<double> buf(static_cast<std::size_t>(width_));
     row(y, buf.data());
     return buf[std::size_t(x)];
@@ -259,6 +284,13 @@ void ImgData::toImage(QImage &image, const LevelMap &map) const
         };
         if (!guardedRead(paint))
             out.fill(0);
+    } else if (std::vector<double> whole; wholeImage(whole)) {
+        for (int i = 0; i < height_; ++i) {
+            const double *src = whole.data() + std::size_t(i) * std::size_t(width_);
+            uchar *dst = out.scanLine(i);
+            for (int j = 0; j < width_; ++j)
+                dst[j] = uchar(map.level(src[j]));
+        }
     } else {
         std::vector<double> buf(static_cast<std::size_t>(width_));
         for (int i = 0; i < height_; ++i) {
@@ -269,6 +301,20 @@ void ImgData::toImage(QImage &image, const LevelMap &map) const
         }
     }
     image = std::move(out);
+}
+
+bool ImgData::wholeImage(std::vector<double> &whole) const
+{
+    try {
+        whole.resize(std::size_t(width_) * std::size_t(height_));
+    } catch (const std::bad_alloc &) {
+        whole.clear();
+        return false;
+    }
+    if (readWhole(whole.data()))
+        return true;
+    whole.clear();
+    return false;
 }
 
 void ImgData::setPixels(std::unique_ptr<PixelBlock> block, PixelFormat format)
@@ -381,6 +427,9 @@ void ImgData::convert(
     case PixelFormat::F32:
         convertAs<float>(src, n, stride, dst);
         break;
+    case PixelFormat::F64:
+        convertAs<double>(src, n, stride, dst);
+        break;
     case PixelFormat::None:
         break;
     }
@@ -399,6 +448,8 @@ int ImgData::bytesOf(PixelFormat format)
     case PixelFormat::I32:
     case PixelFormat::F32:
         return 4;
+    case PixelFormat::F64:
+        return 8;
     case PixelFormat::None:
         break;
     }
@@ -439,12 +490,32 @@ bool isTiffFile(const QString &path)
     return head.size() == 2 && head[0] == head[1] && (head[0] == 'I' || head[0] == 'M');
 }
 
+bool isHdf5File(const QString &path)
+{
+    static const char signature[8] = { '\x89', 'H', 'D', 'F', '\r', '\n', '\x1a', '\n' };
+    QFile f(path);
+    if (!openRegular(f))
+        return false;
+    const qint64 size = f.size();
+    // The superblock sits at 0 or, after a user block, at 512 times a power of two.
+    for (qint64 pos = 0; pos + 8 <= size; pos = pos == 0 ? 512 : pos * 2) {
+        if (!f.seek(pos))
+            return false;
+        const QByteArray head = f.read(8);
+        if (head.size() == 8 && std::memcmp(head.constData(), signature, 8) == 0)
+            return true;
+    }
+    return false;
+}
+
 ImgFileType fileType(const QString &path)
 {
     if (isItexFile(path))
         return ImgFileITEX;
     if (isTiffFile(path))
         return ImgFileTIFF;
+    if (isHdf5File(path))
+        return ImgFileHDF5;
     qDebug() << "Unknown file type : " << path;
     return ImgFileUnknown;
 }
@@ -456,6 +527,8 @@ ImgData *createImgData(ImgFileType type)
         return new ImgDataITEX;
     case ImgFileTIFF:
         return new ImgDataTiff;
+    case ImgFileHDF5:
+        return new ImgDataHdf5;
     case ImgFileUnknown:
         break;
     }

@@ -33,6 +33,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class QImage;
 class ColorBar;
@@ -43,11 +44,12 @@ struct LevelMap;
 enum ImgFileType : int {
     ImgFileITEX = 0, // starts with 'I' 'M'
     ImgFileTIFF = 1, // starts with 'I' 'I' or 'M' 'M'
-    ImgFileUnknown = 2 // anything else, or the file cannot be read
+    ImgFileUnknown = 2, // anything else, or the file cannot be read
+    ImgFileHDF5 = 3 // the HDF5 signature at 0, 512, 1024, 2048 ... bytes
 };
 
 // How the pixels of one image are stored (in memory or in the file).
-enum class PixelFormat : int { None, U8, I8, U16, I16, U32, I32, F32 };
+enum class PixelFormat : int { None, U8, I8, U16, I16, U32, I32, F32, F64 };
 
 class ImgData {
 public:
@@ -101,6 +103,10 @@ public:
     static void setFileChecks(bool on);
     static bool fileChecks();
 
+    // A number no other image of this run has (from 1), to tell images apart
+    // where an address may have been reused.
+    quint64 serial() const { return serial_; }
+
     bool ready() const { return ready_; }
     bool keepInMemory() const { return keepInMemory_; }
     void setKeepInMemory(bool f) { keepInMemory_ = f; }
@@ -121,6 +127,11 @@ public:
     // private copy); false when copied or decoded, or read from the file.
     bool pixelsMapped() const;
 
+    // Converts n pixels of the given format, spaced stride bytes apart, to doubles.
+    static void convert(
+        const unsigned char *src, PixelFormat format, int n, std::size_t stride, double *dst);
+    static int bytesOf(PixelFormat format);
+
 protected:
     ImgData();
 
@@ -130,6 +141,12 @@ protected:
     virtual bool readProps(const QString &path, int &width, int &height) = 0;
     // Makes the pixels of fileName() accessible; false refuses the file.
     virtual bool open() = 0;
+    // The whole image, [y][x], for kinds that hold no pixel block but can
+    // read it in one go faster than row by row; false to read row by row.
+    virtual bool readWhole(double *) const { return false; }
+    // One pixel, for kinds that hold no pixel block and read a pixel faster
+    // than its row (value() uses it); false to read the row.
+    virtual bool readPixel(int, int, double &) const { return false; }
 
     // Pixels in memory: the kinds hand their block here in open(). The block
     // holds height() rows of width() pixels of the given format, row-major.
@@ -142,6 +159,9 @@ protected:
     double *rowFromPixels(int i, double *buffer) const;
     double *columnFromPixels(int j, double *buffer) const;
 
+    // The whole image through readWhole() into whole; false (whole empty)
+    // when the kind reads row by row.
+    bool wholeImage(std::vector<double> &whole) const;
     // Refuses the image (once: one log line naming the file).
     void refuse() const;
     // Converts from the pixel block, guarded when it is mapped; false (the
@@ -150,11 +170,6 @@ protected:
     // Runs f() over the pixel block, guarded when it is mapped; false (the
     // image is then refused) when the file was cut or had been refused.
     template <typename F> bool guardedRead(F &f) const;
-
-    // Converts n pixels of the given format, spaced stride bytes apart, to doubles.
-    static void convert(
-        const unsigned char *src, PixelFormat format, int n, std::size_t stride, double *dst);
-    static int bytesOf(PixelFormat format);
 
 private:
     bool ready_ = false;
@@ -172,6 +187,7 @@ private:
     qint64 loadSize_ = -1; // the file as seen at load (watched images)
     qint64 loadMtimeNs_ = 0;
     mutable std::atomic<bool> refused_ { false };
+    quint64 serial_;
 };
 
 // ITEX image (pixels mapped for stack members on little-endian hosts, else
@@ -225,11 +241,15 @@ private:
     int tiffFlags_ = 0; // reset by init() and readProps(); kept for the file kind's own use
 };
 
+// True when the file holds the HDF5 signature (at byte 0, or after a user
+// block at 512, 1024, 2048 ... bytes).
+bool isHdf5File(const QString &path);
 // True when the file opens and starts with 'I' 'M'.
 bool isItexFile(const QString &path);
 // True when the file opens and starts with 'I' 'I' or 'M' 'M'.
 bool isTiffFile(const QString &path);
-// ITEX, else TIFF, else unknown (logged), from the content, never the name.
+// ITEX, else TIFF, else HDF5, else unknown (logged), from the content, never
+// the name.
 ImgFileType fileType(const QString &path);
 // A new empty image of the kind (caller owns), or nullptr for unknown.
 ImgData *createImgData(ImgFileType type);

@@ -122,6 +122,10 @@
         <translation>TIFF自動保存</translation>
     </message>
     <message>
+        <source>Auto Save HDF5</source>
+        <translation>HDF5自動保存</translation>
+    </message>
+    <message>
         <location line="-90"/>
         <source>Save in Sub Folders</source>
         <translation>サブフォルダに保存</translation>
@@ -788,6 +792,11 @@
     </message>
     <message>
         <location line="+0"/>
+        <source>HDF5 file (*.h5 *.hdf5 *.hdf *.nxs)</source>
+        <translation>HDF5ファイル (*.h5 *.hdf5 *.hdf *.nxs)</translation>
+    </message>
+    <message>
+        <location line="+0"/>
         <location line="+4"/>
         <source>Any file (* *.*)</source>
         <translation>すべてのファイル (* *.*)</translation>
@@ -905,6 +914,11 @@
         <location line="+0"/>
         <source>Tiff File (*.tif *.tiff)</source>
         <translation>TIFFファイル (*.tif *.tiff)</translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>HDF5 File (*.h5 *.hdf5 *.hdf *.nxs)</source>
+        <translation>HDF5ファイル (*.h5 *.hdf5 *.hdf *.nxs)</translation>
     </message>
     <message>
         <location line="+0"/>

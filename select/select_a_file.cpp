@@ -35,7 +35,8 @@ void SelectAFile::setMode(int m)
         fileDialog->setAcceptMode(QFileDialog::AcceptOpen);
         fileDialog->setFileMode(QFileDialog::ExistingFile);
         fileDialog->setNameFilters(
-            { tr("Img file (*.img)"), tr("Tiff file (*.tif *.tiff)"), tr("Any file (* *.*)") });
+            { tr("Img file (*.img)"), tr("Tiff file (*.tif *.tiff)"),
+                tr("HDF5 file (*.h5 *.hdf5 *.hdf *.nxs)"), tr("Any file (* *.*)") });
     } else if (m == SaveMode) {
         fileDialog->setAcceptMode(QFileDialog::AcceptSave);
         fileDialog->setFileMode(QFileDialog::AnyFile);

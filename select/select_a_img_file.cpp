@@ -5,6 +5,7 @@
 #include "display/img_disp_wpv.h"
 #include "display/number_field.h"
 #include "image/img_data.h"
+#include "image/img_data_hdf5.h"
 #include "util/trace_log.h"
 
 #include <QDebug>
@@ -54,6 +55,8 @@ void SelectAImgFile::loadImage(const QString &fname)
         setStatWithReason(false, tr("Not an image file of a known type"));
         return;
     }
+    if (auto *h = dynamic_cast<ImgDataHdf5 *>(loaded.get()))
+        h->setPart(hdf5Darks ? ImgDataHdf5::Part::DarkMean : ImgDataHdf5::Part::FlatMean);
     loaded->setKeepInMemory(true);
     loaded->setFileName(fname);
     if (!loaded->load()) {

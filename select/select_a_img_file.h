@@ -33,6 +33,9 @@ public:
     // ownership then passes to that frame.
     ImgDispWPV *imageWindow() const;
     double expTime() const;
+    // What an HDF5 scan file chosen here gives: the mean of its flat fields
+    // (the default, for I0) or of its dark fields (for BG).
+    void setHdf5Darks(bool darks) { hdf5Darks = darks; }
     double initialExpTime() const { return initialExpTime_; }
 
 signals:
@@ -55,4 +58,5 @@ private:
     std::unique_ptr<ImgData> img;
     QPointer<ImgDispWPV> imgDisp;
     double initialExpTime_ = 0;
+    bool hdf5Darks = false;
 };

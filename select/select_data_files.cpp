@@ -44,7 +44,8 @@ SelectDataFiles::SelectDataFiles(QWidget *parent)
     fileDialog->setAcceptMode(QFileDialog::AcceptOpen);
     fileDialog->setFileMode(QFileDialog::ExistingFiles);
     fileDialog->setNameFilters(
-        { tr("Itex File (*.img)"), tr("Tiff File (*.tif *.tiff)"), tr("Any Files (* *.*)") });
+        { tr("Itex File (*.img)"), tr("Tiff File (*.tif *.tiff)"),
+            tr("HDF5 File (*.h5 *.hdf5 *.hdf *.nxs)"), tr("Any Files (* *.*)") });
     fileDialog->setDirectory(dataRoot());
 
     connect(ui->Select, &QPushButton::clicked, fileDialog.get(), &QFileDialog::show);

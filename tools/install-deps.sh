@@ -19,7 +19,8 @@ for purpose in "$@"; do
     build)
       pkgs+=(cmake ninja-build g++ pkg-config ccache
              qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools linguist-qt6
-             libfftw3-dev libtiff-dev libgl-dev fonts-dejavu-core) ;;
+             libfftw3-dev libtiff-dev libgl-dev fonts-dejavu-core)
+      pkgs+=(libhdf5-dev) ;;
     bench) pkgs+=(libbenchmark-dev) ;;
     fuzz) pkgs+=(clang libclang-rt-14-dev python3) ;;
     screenshot) pkgs+=(xvfb imagemagick fonts-ipafont-gothic) ;;

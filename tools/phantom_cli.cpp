@@ -57,6 +57,9 @@ QString phantomHelpText()
         "  --edge E          xafs: absorption edge in eV of the \"edge\" component (7112)\n"
         "  --sample NAME     xafs: sample name, the first part of every file name (Phantom)\n"
         "  --kev             xafs: energies in the file names in keV (7_1keV)\n"
+        "  --hdf5 FILE       scan: the same scan also as one HDF5 file in the DXchange\n"
+        "                    layout (/exchange/data, data_white, data_dark, theta)\n"
+        "  --gzip            scan: its frames gzip-compressed, one chunk per frame\n"
         "  --help            this text\n"
         "\n"
         "Geometry: vertical rotation axis, parallel beam; a slice is an image row.\n"
@@ -105,6 +108,16 @@ QString parsePhantomArgs(const QStringList &args, PhantomCommand &cmd)
         const QString opt = args.at(k);
         if (opt == QLatin1String("--noise")) {
             cmd.scan.noise = true;
+            continue;
+        }
+        if (opt == QLatin1String("--gzip") && !xafs) {
+            cmd.gzip = true;
+            continue;
+        }
+        if (opt == QLatin1String("--hdf5") && !xafs) {
+            if (k + 1 >= args.size() || args.at(k + 1).isEmpty())
+                return QStringLiteral("--hdf5 needs a file name");
+            cmd.hdf5File = args.at(++k);
             continue;
         }
         if (opt == QLatin1String("--kev") && xafs) {
@@ -181,9 +194,10 @@ int runPhantomTool(const QStringList &args, QTextStream &out, QTextStream &err)
 
     const PhantomScan scan(cmd.scan);
     QStringList written;
-    const bool ok = cmd.kind == PhantomCommand::Scan
-        ? scan.writeScan(cmd.outDir, &written)
-        : scan.writeXafs(cmd.xafs, cmd.outDir, &written);
+    bool ok = cmd.kind == PhantomCommand::Scan ? scan.writeScan(cmd.outDir, &written)
+                                               : scan.writeXafs(cmd.xafs, cmd.outDir, &written);
+    if (ok && !cmd.hdf5File.isEmpty())
+        ok = scan.writeScanHdf5(cmd.hdf5File, cmd.gzip, &written);
     for (const QString &f : written)
         out << "wrote " << f << "\n";
     const ScanSettings &s = scan.settings();

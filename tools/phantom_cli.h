@@ -1,7 +1,7 @@
 #pragma once
 // The command line of vorlo2-phantom.
 //
-//   vorlo2-phantom scan --out DIR [scan options]
+//   vorlo2-phantom scan --out DIR [scan options] [--hdf5 FILE [--gzip]]
 //   vorlo2-phantom xafs --out DIR [scan options] [--energies E1,E2,...] [--edge E]
 //                       [--sample NAME] [--kev]
 //   vorlo2-phantom --help
@@ -20,6 +20,8 @@ struct PhantomCommand {
     QString outDir;
     ScanSettings scan;
     XafsSettings xafs;
+    QString hdf5File; // scan: the same scan also as one DXchange HDF5 file
+    bool gzip = false; // its frames gzip-compressed
 };
 
 // Parses the arguments after the program name into cmd. Empty when they make a

@@ -75,6 +75,12 @@ public:
     // missing). Appends every file written to `written`. False, with a log line,
     // when the settings fail check() (nothing is written) or a file cannot be written.
     bool writeScan(const QString &dir, QStringList *written) const;
+    // The same scan (the same counts) as one HDF5 file in the DXchange layout:
+    // /exchange/data [projection][row][u] (16 or 32-bit unsigned as
+    // bytesPerPixel), /exchange/data_white the I0 image, /exchange/data_dark
+    // the BG image (one frame each), /exchange/theta in degrees. One chunk
+    // per frame, gzip-compressed when asked. False, with a log line, on failure.
+    bool writeScanHdf5(const QString &file, bool gzip, QStringList *written) const;
 
     // A CT-XAFS measurement in the ASR-standard layout: per energy E the
     // projections dir/<sample>-<E>-00000.img ..., the flat field

@@ -315,7 +315,8 @@ private slots:
         QVERIFY(!d->parent());
         QCOMPARE(d->fileMode(), QFileDialog::ExistingFiles);
         QCOMPARE(d->nameFilters(),
-            QStringList({ "Itex File (*.img)", "Tiff File (*.tif *.tiff)", "Any Files (* *.*)" }));
+            QStringList({ "Itex File (*.img)", "Tiff File (*.tif *.tiff)",
+                "HDF5 File (*.h5 *.hdf5 *.hdf *.nxs)", "Any Files (* *.*)" }));
     }
 };
 

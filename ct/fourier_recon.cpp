@@ -1,0 +1,493 @@
+#include "ct/fourier_recon.h"
+
+#include "ct/fftw_planner.h"
+
+#include <QDebug>
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr int kW = FourierRecon::kernelWidth;
+// Kernel table samples per grid cell (linear interpolation between them is
+// within about 2e-7 of the kernel).
+constexpr int kTableRes = 4096;
+// Largest N accepted: a grid of 65536^2 / 2 complex values (32 GiB) is beyond
+// any machine this runs on, and the indexes stay within int.
+constexpr int kMaxN = 16384;
+// How many points ahead along a ray the grid cells are prefetched.
+constexpr int kAhead = 6;
+constexpr std::uintptr_t kHugePage = std::uintptr_t(2) << 20;
+
+bool smooth7(long long v)
+{
+    for (int f : { 2, 3, 5, 7 })
+        while (v % f == 0)
+            v /= f;
+    return v == 1;
+}
+
+// Modified Bessel function of the first kind, order 0 (power series; the
+// arguments here are below 40, where it converges to rounding in < 60 terms).
+double besselI0(double x)
+{
+    const double q = x * x / 4.0;
+    double term = 1.0, sum = 1.0;
+    for (int k = 1; k < 200; ++k) {
+        term *= q / (double(k) * double(k));
+        sum += term;
+        if (term < sum * 1e-17)
+            break;
+    }
+    return sum;
+}
+
+double kbBeta(int n, int g)
+{
+    const double s = double(g) / double(n);
+    const double a = (double(kW) / s) * (s - 0.5);
+    return kPi * std::sqrt(std::max(a * a - 0.8, 1.0));
+}
+
+double kbValue(double beta, double t)
+{
+    const double r = 2.0 * t / double(kW);
+    if (std::fabs(r) > 1.0)
+        return 0.0;
+    return besselI0(beta * std::sqrt(1.0 - r * r));
+}
+
+double kbTransform(double beta, double xi)
+{
+    const double a = kPi * double(kW) * xi;
+    const double d = beta * beta - a * a;
+    if (d > 0.0) {
+        const double r = std::sqrt(d);
+        return double(kW) * std::sinh(r) / r;
+    }
+    if (d < 0.0) {
+        const double r = std::sqrt(-d);
+        return double(kW) * std::sin(r) / r;
+    }
+    return double(kW);
+}
+
+// The region's pixel range [lo, hi) on one axis, as the back-projection clips it.
+int clampTrunc(double v, int lo, int hi)
+{
+    if (std::isnan(v))
+        return hi;
+    if (v <= double(lo))
+        return lo;
+    if (v >= double(hi))
+        return hi;
+    return int(std::trunc(v));
+}
+
+int clampCeil(double v, int lo, int hi)
+{
+    if (std::isnan(v) || v <= double(lo))
+        return lo;
+    if (v >= double(hi))
+        return hi;
+    return int(std::ceil(v));
+}
+
+double sincSquared(double x)
+{
+    if (x == 0.0)
+        return 1.0;
+    const double a = std::sin(kPi * x) / (kPi * x);
+    return a * a;
+}
+
+// Largest t >= 0 with t * t < r2 (the half chord of the circle on one row).
+long long halfChord(long long r2)
+{
+    long long t = (long long)std::sqrt(double(r2));
+    while (t > 0 && t * t >= r2)
+        --t;
+    while ((t + 1) * (t + 1) < r2)
+        ++t;
+    return t;
+}
+
+} // namespace
+
+FourierRecon::FourierRecon(BpNormalisation norm)
+    : norm_(norm)
+{
+}
+
+FourierRecon::~FourierRecon() { release(); }
+
+int FourierRecon::gridLengthFor(int n)
+{
+    if (n < 2 || n > kMaxN)
+        return 0;
+    long long g = std::max(2LL * n, 16LL);
+    while (g % 2 != 0 || !smooth7(g))
+        ++g;
+    return int(g);
+}
+
+std::size_t FourierRecon::bytesFor(int n)
+{
+    const int g = gridLengthFor(n);
+    if (g == 0)
+        return 0;
+    const int p = ReconFilter::paddedLengthFor(n);
+    const std::size_t grid = std::size_t(g) * std::size_t(g / 2 + 1) * 16;
+    const std::size_t result = std::size_t(n) * std::size_t(n) * 8;
+    const std::size_t rows = std::size_t(p) * 8 + std::size_t(p / 2 + 1) * 16;
+    const std::size_t tables = std::size_t(p / 2 + 1) * 16 + std::size_t(n) * 8
+        + std::size_t(kW / 2 * kTableRes + 2) * 8;
+    return grid + result + rows + tables;
+}
+
+double FourierRecon::kernelValue(int n, double t)
+{
+    const int g = gridLengthFor(n);
+    return g ? kbValue(kbBeta(n, g), t) : 0.0;
+}
+
+double FourierRecon::kernelTransform(int n, double xi)
+{
+    const int g = gridLengthFor(n);
+    return g ? kbTransform(kbBeta(n, g), xi) : 0.0;
+}
+
+void FourierRecon::release()
+{
+    FftwPlanner::destroy(rowPlan_);
+    FftwPlanner::destroy(gridPlan_);
+    FftwPlanner::free(row_);
+    FftwPlanner::free(rowSpec_);
+    FftwPlanner::free(grid_);
+    rowPlan_ = gridPlan_ = nullptr;
+    row_ = rowSpec_ = grid_ = nullptr;
+    weight_.clear();
+    deapod_.clear();
+    table_.clear();
+    result_.clear();
+    result_.shrink_to_fit();
+    n_ = m_ = p_ = g_ = kmax_ = 0;
+    resultValid_ = false;
+}
+
+bool FourierRecon::prepare(int n, ReconFilterKind kind)
+{
+    release();
+    const int g = gridLengthFor(n);
+    const int p = n >= 2 ? ReconFilter::paddedLengthFor(n) : 0;
+    if (n < 2 || n % 2 != 0 || g == 0 || p == 0) {
+        qDebug().noquote() << QString("Can't grid a slice of %1 pixels : wrong size").arg(n);
+        return false;
+    }
+    const std::size_t half = std::size_t(g / 2 + 1);
+    const std::size_t cells = std::size_t(g) * half;
+    grid_ = reinterpret_cast<double *>(FftwPlanner::allocComplex(cells));
+    row_ = FftwPlanner::allocReal(std::size_t(p));
+    rowSpec_ = reinterpret_cast<double *>(FftwPlanner::allocComplex(std::size_t(p / 2 + 1)));
+    bool ok = grid_ && row_ && rowSpec_;
+#ifdef __linux__
+    // Spreading walks the grid across its rows: with 4 KiB pages nearly every
+    // point needs another page-table walk. Large pages, where the system
+    // gives them, take most of that away (only a hint: failure changes nothing).
+    if (grid_)
+        madvise(reinterpret_cast<void *>(
+                    (reinterpret_cast<std::uintptr_t>(grid_) + kHugePage - 1) & ~(kHugePage - 1)),
+            cells * 16 > kHugePage ? cells * 16 - kHugePage : 0, MADV_HUGEPAGE);
+#endif
+    if (ok) {
+        double *row = row_;
+        fftw_complex *spec = reinterpret_cast<fftw_complex *>(rowSpec_);
+        fftw_complex *grid = reinterpret_cast<fftw_complex *>(grid_);
+        double *out = grid_;
+        rowPlan_ = FftwPlanner::planLocked(
+            [&] { return fftw_plan_dft_r2c_1d(p, row, spec, FFTW_ESTIMATE); });
+        gridPlan_ = FftwPlanner::planLocked(
+            [&] { return fftw_plan_dft_c2r_2d(g, g, grid, out, FFTW_ESTIMATE); });
+        ok = rowPlan_ && gridPlan_;
+    }
+    if (ok) {
+        try {
+            result_.assign(std::size_t(n) * std::size_t(n), 0.0);
+        } catch (const std::bad_alloc &) {
+            ok = false;
+        }
+    }
+    std::vector<double> h;
+    if (ok && kind != ReconFilterKind::Ramp) {
+        h = ReconFilter::response(kind, p);
+        ok = h.size() == std::size_t(p) && h[1] != 0.0;
+    }
+    if (!ok) {
+        qDebug().noquote() << QString("Can't prepare the Fourier method for a %1 x %1 grid").arg(n);
+        release();
+        return false;
+    }
+    n_ = n;
+    p_ = p;
+    g_ = g;
+    kind_ = kind;
+    // Bins 1 ... kmax spread with their replicas; an even P adds its Nyquist
+    // bin (main band only: its replica is its own mirror).
+    kmax_ = p / 2;
+    const double hc = double(n) / 2.0;
+    weight_.assign(std::size_t(kmax_ + 1) * 4, 0.0);
+    for (int k = 0; k <= kmax_; ++k) {
+        const double hk
+            = kind == ReconFilterKind::Ramp ? 2.0 * kPi * double(k) / double(p) : h[std::size_t(k)];
+        const double nu = double(k) / double(p);
+        const double main = sincSquared(nu);
+        const double rep = (2 * k == p) ? 0.0 : sincSquared(nu - 1.0);
+        // The shift by h puts the row's sample h (the axis) at the origin; h
+        // is a whole number, so the replica shares the phase.
+        const double ph = 2.0 * kPi * std::fmod(double(k) * hc, double(p)) / double(p);
+        const double re = hk * std::cos(ph) / double(p), im = hk * std::sin(ph) / double(p);
+        double *w = weight_.data() + 4 * std::size_t(k);
+        w[0] = re * main;
+        w[1] = im * main;
+        w[2] = re * rep;
+        w[3] = im * rep;
+    }
+    beta_ = kbBeta(n, g);
+    deapod_.resize(std::size_t(n));
+    for (int x = 0; x < n; ++x)
+        deapod_[std::size_t(x)] = 1.0 / kbTransform(beta_, (double(x) - hc) / double(g));
+    // Row r: the W tap weights phi(f - W/2 + q) of a point whose first tap lies
+    // f = r / tableRes cells above its lower reach.
+    table_.resize(std::size_t(kTableRes + 2) * kW);
+    for (int r = 0; r <= kTableRes + 1; ++r)
+        for (int q = 0; q < kW; ++q)
+            table_[std::size_t(r) * kW + q]
+                = kbValue(beta_, double(r) / kTableRes - 0.5 * kW + double(q));
+    return true;
+}
+
+void FourierRecon::tapWeights(double a, int &j0, double *w) const
+{
+    // j0 = ceil(a - W/2), the first tap; f = j0 - (a - W/2) in [0, 1).
+    const double b = a - 0.5 * kW;
+    int j = int(b);
+    if (double(j) < b)
+        ++j;
+    j0 = j;
+    const double fr = (double(j) - b) * kTableRes;
+    int r = int(fr);
+    r = std::min(std::max(r, 0), kTableRes);
+    const double d = fr - double(r);
+    const double *t0 = table_.data() + std::size_t(r) * kW;
+    const double *t1 = t0 + kW;
+    for (int q = 0; q < kW; ++q)
+        w[q] = t0[q] + d * (t1[q] - t0[q]);
+}
+
+void FourierRecon::prefetch(double ax, double az) const
+{
+    const double gd = double(g_);
+    const double halfG = 0.5 * gd;
+    if (ax >= halfG || ax < -halfG)
+        ax -= gd * std::floor(ax / gd + 0.5);
+    if (az >= halfG || az < -halfG)
+        az -= gd * std::floor(az / gd + 0.5);
+    if (ax < 0.0) {
+        ax = -ax;
+        az = -az;
+    }
+    const int jx = std::max(int(ax) - kW / 2, 0);
+    const std::size_t stride = std::size_t(g_ / 2 + 1) * 2;
+    int row = int(az) - kW / 2 + (az < 0.0 ? -1 : 0);
+    for (int r = 0; r <= kW; ++r, ++row) {
+        const int rr = row < 0 ? row + g_ : (row >= g_ ? row - g_ : row);
+        const double *cell = grid_ + std::size_t(rr) * stride + std::size_t(jx) * 2;
+        __builtin_prefetch(cell, 1);
+        __builtin_prefetch(cell + 8, 1);
+    }
+}
+
+void FourierRecon::spread(double ax, double az, double vr, double vi)
+{
+    const double gd = double(g_);
+    const double halfG = 0.5 * gd;
+    // Positions are periodic in the grid (pixels sit at whole numbers):
+    // bring the point into [-G/2, G/2) on both axes, then onto jx >= 0.
+    if (ax >= halfG || ax < -halfG)
+        ax -= gd * std::floor(ax / gd + 0.5);
+    if (az >= halfG || az < -halfG)
+        az -= gd * std::floor(az / gd + 0.5);
+    if (ax < 0.0) {
+        ax = -ax;
+        az = -az;
+        vi = -vi;
+    }
+    int jx0, jz0;
+    double wx[kW], wz[kW];
+    tapWeights(ax, jx0, wx);
+    tapWeights(az, jz0, wz);
+    const int half = g_ / 2;
+    if (jx0 < 1 || jx0 + kW - 1 > half - 1) {
+        spreadWrapped(jx0, jz0, wx, wz, vr, vi);
+        return;
+    }
+    const std::size_t stride = std::size_t(half + 1) * 2;
+    double *base = grid_ + std::size_t(jx0) * 2;
+    for (int r = 0; r < kW; ++r) {
+        int row = jz0 + r;
+        if (row < 0)
+            row += g_;
+        else if (row >= g_)
+            row -= g_;
+        double *cell = base + std::size_t(row) * stride;
+        const double cr = vr * wz[r], ci = vi * wz[r];
+        for (int q = 0; q < kW; ++q) {
+            cell[2 * q] += cr * wx[q];
+            cell[2 * q + 1] += ci * wx[q];
+        }
+    }
+}
+
+void FourierRecon::spreadWrapped(
+    int jx0, int jz0, const double *wx, const double *wz, double vr, double vi)
+{
+    const int g = g_;
+    const int half = g / 2;
+    const std::size_t stride = std::size_t(half + 1) * 2;
+    auto wrap = [g](int j) { return ((j % g) + g) % g; };
+    for (int r = 0; r < kW; ++r) {
+        const int jz = jz0 + r;
+        for (int q = 0; q < kW; ++q) {
+            const double w = wx[q] * wz[r];
+            if (w == 0.0)
+                continue;
+            const int jx = wrap(jx0 + q);
+            double re = vr * w, im = vi * w;
+            int col = jx, row = wrap(jz);
+            if (jx == 0 || jx == half) {
+                // The real transform reads the real part of these columns'
+                // sums: a tap stands for itself and its mirror at once.
+                re *= 2.0;
+                im *= 2.0;
+            } else if (jx > half) {
+                // Negative frequency: its mirror (-jx, -jz), conjugated.
+                col = g - jx;
+                row = wrap(-jz);
+                im = -im;
+            }
+            double *cell = grid_ + std::size_t(row) * stride + std::size_t(col) * 2;
+            cell[0] += re;
+            cell[1] += im;
+        }
+    }
+}
+
+bool FourierRecon::reconstruct(const double *sgm, int width, int rows, double x0, double z0,
+    double x1, double z1, double angleOffsetDeg, ReconFilterKind kind)
+{
+    const int n = BpKernel::gridSizeFor(width);
+    if (!sgm || n < 2 || rows < 1) {
+        qDebug().noquote() << QString("Can't grid a sinogram of %1 x %2").arg(width).arg(rows);
+        return false;
+    }
+    if (!std::isfinite(angleOffsetDeg)) {
+        qDebug() << "Angle offset is not a finite number :" << angleOffsetDeg;
+        return false;
+    }
+    if (!preparedFor(n, kind) && !prepare(n, kind))
+        return false;
+    m_ = rows;
+    const int p = p_;
+    const int g = g_;
+    const std::size_t half = std::size_t(g / 2 + 1);
+    std::memset(grid_, 0, std::size_t(g) * half * 2 * sizeof(double));
+    const double ratio = double(g) / double(p);
+    for (int i = 0; i < rows; ++i) {
+        const double *src = sgm + std::size_t(i) * std::size_t(width);
+        std::memcpy(row_, src, std::size_t(n) * sizeof(double));
+        std::fill(row_ + n, row_ + p, 0.0);
+        fftw_execute(rowPlan_);
+        const double theta = angleOffsetDeg * kPi / 180.0 + double(i) * kPi / double(rows);
+        const double c = std::cos(theta), s = std::sin(theta);
+        const double *w = weight_.data();
+        const double *S = rowSpec_;
+        // Bin 0 is its own mirror: half of it here, the other half through the
+        // real transform. Its replicas weigh sinc^2(1) = 0.
+        spread(0.0, 0.0, 0.5 * S[0] * w[0], 0.0);
+        const double dx = ratio * c, dz = -ratio * s;
+        const double gx = double(g) * c, gz = -double(g) * s; // one cycle per pixel
+        for (int k = 1; k <= kmax_; ++k) {
+            // The grid is far larger than the caches and a ray crosses its
+            // rows: the cells of a point a few steps ahead are fetched early.
+            if (k + kAhead <= kmax_) {
+                prefetch(dx * (k + kAhead), dz * (k + kAhead));
+                prefetch(dx * (k + kAhead) - gx, dz * (k + kAhead) - gz);
+            }
+            const double sr = S[2 * k], si = S[2 * k + 1];
+            const double *wk = w + 4 * k;
+            const double ax = dx * k, az = dz * k;
+            spread(ax, az, sr * wk[0] - si * wk[1], sr * wk[1] + si * wk[0]);
+            // The replica one cycle per pixel lower: what the back-projection's
+            // linear interpolation adds above the row's Nyquist frequency.
+            if (wk[2] != 0.0 || wk[3] != 0.0)
+                spread(ax - gx, az - gz, sr * wk[2] - si * wk[3], sr * wk[3] + si * wk[2]);
+        }
+    }
+    fftw_execute(gridPlan_);
+
+    const double scale = norm_ == BpNormalisation::Parallel ? 1.0 : 1.0 / double(rows);
+    std::fill(result_.begin(), result_.end(), 0.0);
+    const int xLo = clampTrunc(x0, 0, n), zLo = clampTrunc(z0, 0, n);
+    const int xHi = clampCeil(x1, 0, n), zHi = clampCeil(z1, 0, n);
+    const long long hc = n / 2;
+    const std::size_t outStride = half * 2;
+    for (int z = zLo; z < zHi; ++z) {
+        const long long dz = z - hc;
+        const long long r2 = hc * hc - dz * dz;
+        if (r2 <= 0)
+            continue;
+        const long long t = halfChord(r2);
+        const int xa = std::max<int>(int(hc - t), xLo);
+        const int xb = std::min<int>(int(hc + t), xHi - 1);
+        // Output row Z = z - h of the transform, taken modulo G.
+        const int zr = int(dz < 0 ? dz + g : dz);
+        const double *out = grid_ + std::size_t(zr) * outStride;
+        const double fz = scale * deapod_[std::size_t(z)];
+        double *res = result_.data() + std::size_t(z) * std::size_t(n);
+        for (int x = xa; x <= xb; ++x) {
+            const long long dx = x - hc;
+            const int xr = int(dx < 0 ? dx + g : dx);
+            res[x] = out[xr] * fz * deapod_[std::size_t(x)];
+        }
+    }
+    resultValid_ = true;
+    return true;
+}
+
+void FourierRecon::clearResult()
+{
+    std::fill(result_.begin(), result_.end(), 0.0);
+    resultValid_ = false;
+}
+
+bool FourierRecon::scanResult()
+{
+    if (result_.empty())
+        return false;
+    double mn = std::numeric_limits<double>::max();
+    double mx = std::numeric_limits<double>::lowest();
+    for (double v : result_) {
+        mn = std::min(mn, v);
+        mx = std::max(mx, v);
+    }
+    resultMin_ = mn;
+    resultMax_ = mx;
+    return true;
+}

@@ -1,0 +1,140 @@
+#pragma once
+// Direct Fourier reconstruction of one slice by gridding.
+//
+// The result is the back-projection's slice (ct/bp_kernel.h) computed another
+// way: the same N x N grid [z][x], N = 2 * floor(width / 2), unit one detector
+// pixel, rotation axis at (h, h) with h = N / 2, projection i at
+// theta = angleOffset * pi / 180 + i * pi / M, only pixels strictly inside the
+// circle of radius h and inside the calculation region set (all others 0), and
+// the same scale (the filtered rows divided by N * M or by N).
+//
+// The back-projection sums, for X = x - h and Z = z - h,
+//   f_i(X cos theta_i - Z sin theta_i + h)
+// over the projections, f_i being the filtered row. With the row's first N
+// samples zero-padded to P >= 2N (ReconFilter::paddedLengthFor) and
+// S_i[k] = DFT_P of it, the band-limited f_i gives
+//   result(X, Z) = scale / P * sum_i sum_k S_i[k] H[k] e^(2 pi i k h / P)
+//                  * e^(2 pi i (k / P) (X cos theta_i - Z sin theta_i)),
+// k over -P/2 < k < P/2 (the Nyquist bin of an even P is left out), H the
+// filter's weight of bin k: 2 pi |k| / P for Ramp, ReconFilter::response()
+// for the padded kinds. That is a 2-D Fourier sum over points on radial lines
+// (the Fourier slice theorem), the ramp being the polar Jacobian.
+//
+// Gridding: every point (nu_x, nu_z) = (k / P) (cos theta, -sin theta), in cycles
+// per pixel, is spread onto a G x G Cartesian grid of the slice's spectrum
+// (G >= 2N, spacing 1 / G) with a Kaiser-Bessel kernel of W taps per axis,
+//   phi(t) = I0(beta sqrt(1 - (2t / W)^2)) for |t| <= W / 2 (grid cells),
+//   beta = pi sqrt((W / s)^2 (s - 1/2)^2 - 0.8), s = G / N nominally 2,
+// one 2-D inverse real FFT of size G x G gives the slice on a field of view of
+// G pixels, of which the central N x N are kept and divided by the kernel's
+// transform
+//   phi^(xi) = W sinh(sqrt(beta^2 - (pi W xi)^2)) / sqrt(beta^2 - (pi W xi)^2),
+// at xi = X / G and Z / G (the apodisation correction).
+//
+// The row is real, so its spectrum is Hermitian: only k >= 0 is spread (the
+// points of a projection with cos theta < 0 as their mirror images at -nu with
+// conjugate values), onto the half grid jx = 0 ... G/2 that FFTW's real
+// transform reads; kernel taps falling at jx < 0 go to (-jx, -jz) conjugated.
+//
+// One object serves one calculator in one thread. Its plans are made once per
+// size through the shared FFTW planner (serialised) and executed on its own
+// buffers. Memory for N: the grid G (G/2 + 1) complex values (16 bytes each),
+// the N x N result (8 bytes each) and O(N) tables; bytesFor() tells.
+#include "ct/bp_kernel.h"
+#include "ct/recon_filter.h"
+
+#include <cstddef>
+#include <vector>
+
+struct fftw_plan_s;
+
+class FourierRecon {
+public:
+    explicit FourierRecon(BpNormalisation norm = BpNormalisation::SingleSlice);
+    ~FourierRecon();
+    FourierRecon(const FourierRecon &) = delete;
+    FourierRecon &operator=(const FourierRecon &) = delete;
+
+    // Kernel taps per axis.
+    static constexpr int kernelWidth = 4;
+
+    // The grid length G for N: the smallest even 2^a 3^b 5^c 7^d >= max(2N, 16);
+    // 0 when N < 2 or too large to address.
+    static int gridLengthFor(int n);
+    // Bytes a prepared object holds for N (grid, result, rows and tables).
+    static std::size_t bytesFor(int n);
+    // The gridding kernel phi(t) (0 for |t| > W / 2) and its transform phi^(xi)
+    // for the grid length G of N (as above).
+    static double kernelValue(int n, double t);
+    static double kernelTransform(int n, double xi);
+
+    BpNormalisation normalisation() const { return norm_; }
+    void setNormalisation(BpNormalisation norm) { norm_ = norm; }
+
+    // Plans, buffers and tables for rows of N samples (N even, >= 2) with this
+    // filter, and the N x N result grid (zeros). False with a log line for
+    // another N or when the memory or a plan cannot be had; the object is then
+    // empty.
+    bool prepare(int n, ReconFilterKind kind);
+    bool preparedFor(int n, ReconFilterKind kind) const
+    {
+        return n_ > 0 && n == n_ && kind == kind_;
+    }
+    void release();
+
+    // The whole slice from sgm (rows x width attenuation values, row-major as
+    // in HSgm::sgm; the first N samples of each row are used), prepared again
+    // when N or the filter differ. The grid gets the slice inside the circle
+    // and the region trunc(x0) <= x < x1, trunc(z0) <= z < z1, and 0 elsewhere.
+    // False (a log line) when nothing could be computed.
+    bool reconstruct(const double *sgm, int width, int rows, double x0, double z0, double x1,
+        double z1, double angleOffsetDeg, ReconFilterKind kind);
+
+    int n() const { return n_; }
+    int m() const { return m_; }
+    int paddedLength() const { return p_; }
+    int gridLength() const { return g_; }
+
+    void clearResult();
+    bool resultValid() const { return resultValid_; }
+    // The grid, N * N values, [z][x]; null when not prepared.
+    const double *result() const { return result_.empty() ? nullptr : result_.data(); }
+    double resultAt(int z, int x) const { return result_[std::size_t(z) * n_ + x]; }
+    // As BpKernel::scanResult.
+    bool scanResult();
+    double resultMin() const { return resultMin_; }
+    double resultMax() const { return resultMax_; }
+
+private:
+    // Spreads value (vr, vi) at grid position (ax, az), ax >= 0.
+    void spread(double ax, double az, double vr, double vi);
+    // The general path of spread for taps near jx = 0 or G/2.
+    void spreadWrapped(int jx0, int jz0, const double *wx, const double *wz, double vr, double vi);
+    // Asks the processor for the grid cells of a point at (ax, az).
+    void prefetch(double ax, double az) const;
+    // The first tap j0 = ceil(a - W/2) of a point at a and its W weights.
+    void tapWeights(double a, int &j0, double *w) const;
+
+    BpNormalisation norm_;
+    int n_ = 0;
+    int m_ = 0;
+    int p_ = 0; // padded row length
+    int g_ = 0; // grid length
+    int kmax_ = 0; // highest bin spread
+    ReconFilterKind kind_ = ReconFilterKind::Ramp;
+    double beta_ = 0.0;
+    // Bin k: H[k] e^(2 pi i k h / P) / P times sinc^2(k / P) and times
+    // sinc^2(k / P - 1), as (re, im, re, im).
+    std::vector<double> weight_;
+    std::vector<double> deapod_; // x (or z): 1 / phi^((x - h) / G)
+    std::vector<double> table_; // [tableRes + 2][W] tap weights by fraction
+    double *row_ = nullptr; // P real samples, FFTW-allocated
+    double *rowSpec_ = nullptr; // P/2 + 1 complex values, (re, im)
+    double *grid_ = nullptr; // G rows of G/2 + 1 complex values; the real output in place
+    fftw_plan_s *rowPlan_ = nullptr; // real-to-complex, length P
+    fftw_plan_s *gridPlan_ = nullptr; // complex-to-real, G x G, in place
+    std::vector<double> result_;
+    bool resultValid_ = false;
+    double resultMin_ = 0.0;
+    double resultMax_ = 0.0;
+};

@@ -10,19 +10,27 @@
 //
 // The back-projection sums, for X = x - h and Z = z - h,
 //   f_i(X cos theta_i - Z sin theta_i + h)
-// over the projections, f_i being the filtered row. With the row's first N
-// samples zero-padded to P >= 2N (ReconFilter::paddedLengthFor) and
-// S_i[k] = DFT_P of it, the band-limited f_i gives
-//   result(X, Z) = scale / P * sum_i sum_k S_i[k] H[k] e^(2 pi i k h / P)
-//                  * e^(2 pi i (k / P) (X cos theta_i - Z sin theta_i)),
-// k over -P/2 < k < P/2 (the Nyquist bin of an even P is left out), H the
-// filter's weight of bin k: 2 pi |k| / P for Ramp, ReconFilter::response()
-// for the padded kinds. That is a 2-D Fourier sum over points on radial lines
-// (the Fourier slice theorem), the ramp being the polar Jacobian.
+// over the projections, f_i being the filtered row read by linear
+// interpolation. With the row's first N samples zero-padded to P >= 2N
+// (ReconFilter::paddedLengthFor; the padding keeps the filter's tails from
+// folding back) and S_i[k] = DFT_P of it, that interpolated row is
+//   f_i(u) = scale / P * sum_k sum_m S_i[k] H[k] sinc^2(nu_k + m) e^(2 pi i (nu_k + m) u),
+// nu_k = k / P over -1/2 <= nu_k < 1/2, m over the whole numbers, H the
+// filter's weight of bin k (2 pi |k| / P for Ramp, ReconFilter::response() for
+// the padded kinds), sinc^2 the response of linear interpolation. Kept here:
+// m = 0 and its neighbour replica (m = -1 for k > 0; by symmetry +1 for k < 0),
+// which carry all but a few per cent of the weight above nu = 1/2 and make the
+// two methods agree to about 0.2 % RMS of the slice's level. Put into the sum
+// over the projections, with u - h = X cos theta - Z sin theta (h whole, so
+// the phase e^(2 pi i nu h) is the same for each replica), this is a 2-D
+// Fourier sum over points (nu_x, nu_z) = (nu_k + m) (cos theta, -sin theta) in
+// cycles per pixel, on radial lines (the Fourier slice theorem, the ramp
+// being the polar Jacobian).
 //
-// Gridding: every point (nu_x, nu_z) = (k / P) (cos theta, -sin theta), in cycles
-// per pixel, is spread onto a G x G Cartesian grid of the slice's spectrum
-// (G >= 2N, spacing 1 / G) with a Kaiser-Bessel kernel of W taps per axis,
+// Gridding: every point is spread onto a G x G Cartesian grid of the slice's
+// spectrum (G >= 2N, spacing 1 / G cycles per pixel, periodic: pixels sit at
+// whole numbers, so a point one cycle further lands on the same cells) with a
+// Kaiser-Bessel kernel of W taps per axis,
 //   phi(t) = I0(beta sqrt(1 - (2t / W)^2)) for |t| <= W / 2 (grid cells),
 //   beta = pi sqrt((W / s)^2 (s - 1/2)^2 - 0.8), s = G / N nominally 2,
 // one 2-D inverse real FFT of size G x G gives the slice on a field of view of
@@ -31,10 +39,11 @@
 //   phi^(xi) = W sinh(sqrt(beta^2 - (pi W xi)^2)) / sqrt(beta^2 - (pi W xi)^2),
 // at xi = X / G and Z / G (the apodisation correction).
 //
-// The row is real, so its spectrum is Hermitian: only k >= 0 is spread (the
-// points of a projection with cos theta < 0 as their mirror images at -nu with
-// conjugate values), onto the half grid jx = 0 ... G/2 that FFTW's real
-// transform reads; kernel taps falling at jx < 0 go to (-jx, -jz) conjugated.
+// The row is real, so its spectrum is Hermitian: only k >= 0 is spread (a
+// point at jx < 0 as its mirror image at -nu with the conjugate value), onto
+// the half grid jx = 0 ... G/2 that FFTW's real transform reads; kernel taps
+// falling at jx < 0 go to (-jx, -jz) conjugated, taps on the columns 0 and G/2
+// count twice (the transform takes the real part of those columns' sums).
 //
 // One object serves one calculator in one thread. Its plans are made once per
 // size through the shared FFTW planner (serialised) and executed on its own

@@ -22,9 +22,23 @@ constexpr int kTableRes = 4096;
 // Largest N accepted: a grid of 65536^2 / 2 complex values (32 GiB) is beyond
 // any machine this runs on, and the indexes stay within int.
 constexpr int kMaxN = 16384;
-// How many points ahead along a ray the grid cells are prefetched.
-constexpr int kAhead = 6;
+// Grid rows per band: points are spread band by band, so that the rows being
+// written stay in the processor's second-level cache.
+constexpr int kBandRows = 8;
 constexpr std::uintptr_t kHugePage = std::uintptr_t(2) << 20;
+
+// Complex values per grid row: at least G/2 + 1, padded so that one row
+// starts 1024 ... 1152 bytes after the previous one modulo 4 KiB. With the
+// plain length (a multiple of 4 KiB plus 16 bytes for the usual G) the four
+// rows a point touches alias in the processor's store-to-load check, which
+// stalls every update.
+int rowLength(int g)
+{
+    int s = g / 2 + 1;
+    while ((std::size_t(s) * 16) % 4096 < 1024 || (std::size_t(s) * 16) % 4096 > 1152)
+        ++s;
+    return s;
+}
 
 bool smooth7(long long v)
 {
@@ -144,7 +158,7 @@ std::size_t FourierRecon::bytesFor(int n)
     if (g == 0)
         return 0;
     const int p = ReconFilter::paddedLengthFor(n);
-    const std::size_t grid = std::size_t(g) * std::size_t(g / 2 + 1) * 16;
+    const std::size_t grid = std::size_t(g) * std::size_t(rowLength(g)) * 16;
     const std::size_t result = std::size_t(n) * std::size_t(n) * 8;
     const std::size_t rows = std::size_t(p) * 8 + std::size_t(p / 2 + 1) * 16;
     const std::size_t tables = std::size_t(p / 2 + 1) * 16 + std::size_t(n) * 8
@@ -178,7 +192,10 @@ void FourierRecon::release()
     table_.clear();
     result_.clear();
     result_.shrink_to_fit();
-    n_ = m_ = p_ = g_ = kmax_ = 0;
+    for (auto *v : { &dirs_, &points_ })
+        std::vector<double>().swap(*v);
+    std::vector<std::size_t>().swap(start_);
+    n_ = m_ = p_ = g_ = rowLen_ = kmax_ = 0;
     resultValid_ = false;
 }
 
@@ -191,8 +208,8 @@ bool FourierRecon::prepare(int n, ReconFilterKind kind)
         qDebug().noquote() << QString("Can't grid a slice of %1 pixels : wrong size").arg(n);
         return false;
     }
-    const std::size_t half = std::size_t(g / 2 + 1);
-    const std::size_t cells = std::size_t(g) * half;
+    const int rowLen = rowLength(g);
+    const std::size_t cells = std::size_t(g) * std::size_t(rowLen);
     grid_ = reinterpret_cast<double *>(FftwPlanner::allocComplex(cells));
     row_ = FftwPlanner::allocReal(std::size_t(p));
     rowSpec_ = reinterpret_cast<double *>(FftwPlanner::allocComplex(std::size_t(p / 2 + 1)));
@@ -213,8 +230,15 @@ bool FourierRecon::prepare(int n, ReconFilterKind kind)
         double *out = grid_;
         rowPlan_ = FftwPlanner::planLocked(
             [&] { return fftw_plan_dft_r2c_1d(p, row, spec, FFTW_ESTIMATE); });
-        gridPlan_ = FftwPlanner::planLocked(
-            [&] { return fftw_plan_dft_c2r_2d(g, g, grid, out, FFTW_ESTIMATE); });
+        // G x G real output in place: rows of rowLen complex values in, of
+        // 2 rowLen doubles out.
+        const int dims[2] = { g, g };
+        const int inRows[2] = { g, rowLen };
+        const int outRows[2] = { g, 2 * rowLen };
+        gridPlan_ = FftwPlanner::planLocked([&] {
+            return fftw_plan_many_dft_c2r(
+                2, dims, 1, grid, inRows, 1, 0, out, outRows, 1, 0, FFTW_ESTIMATE);
+        });
         ok = rowPlan_ && gridPlan_;
     }
     if (ok) {
@@ -237,6 +261,7 @@ bool FourierRecon::prepare(int n, ReconFilterKind kind)
     n_ = n;
     p_ = p;
     g_ = g;
+    rowLen_ = rowLen;
     kind_ = kind;
     // Bins 1 ... kmax spread with their replicas; an even P adds its Nyquist
     // bin (main band only: its replica is its own mirror).
@@ -273,94 +298,12 @@ bool FourierRecon::prepare(int n, ReconFilterKind kind)
     return true;
 }
 
-void FourierRecon::tapWeights(double a, int &j0, double *w) const
-{
-    // j0 = ceil(a - W/2), the first tap; f = j0 - (a - W/2) in [0, 1).
-    const double b = a - 0.5 * kW;
-    int j = int(b);
-    if (double(j) < b)
-        ++j;
-    j0 = j;
-    const double fr = (double(j) - b) * kTableRes;
-    int r = int(fr);
-    r = std::min(std::max(r, 0), kTableRes);
-    const double d = fr - double(r);
-    const double *t0 = table_.data() + std::size_t(r) * kW;
-    const double *t1 = t0 + kW;
-    for (int q = 0; q < kW; ++q)
-        w[q] = t0[q] + d * (t1[q] - t0[q]);
-}
-
-void FourierRecon::prefetch(double ax, double az) const
-{
-    const double gd = double(g_);
-    const double halfG = 0.5 * gd;
-    if (ax >= halfG || ax < -halfG)
-        ax -= gd * std::floor(ax / gd + 0.5);
-    if (az >= halfG || az < -halfG)
-        az -= gd * std::floor(az / gd + 0.5);
-    if (ax < 0.0) {
-        ax = -ax;
-        az = -az;
-    }
-    const int jx = std::max(int(ax) - kW / 2, 0);
-    const std::size_t stride = std::size_t(g_ / 2 + 1) * 2;
-    int row = int(az) - kW / 2 + (az < 0.0 ? -1 : 0);
-    for (int r = 0; r <= kW; ++r, ++row) {
-        const int rr = row < 0 ? row + g_ : (row >= g_ ? row - g_ : row);
-        const double *cell = grid_ + std::size_t(rr) * stride + std::size_t(jx) * 2;
-        __builtin_prefetch(cell, 1);
-        __builtin_prefetch(cell + 8, 1);
-    }
-}
-
-void FourierRecon::spread(double ax, double az, double vr, double vi)
-{
-    const double gd = double(g_);
-    const double halfG = 0.5 * gd;
-    // Positions are periodic in the grid (pixels sit at whole numbers):
-    // bring the point into [-G/2, G/2) on both axes, then onto jx >= 0.
-    if (ax >= halfG || ax < -halfG)
-        ax -= gd * std::floor(ax / gd + 0.5);
-    if (az >= halfG || az < -halfG)
-        az -= gd * std::floor(az / gd + 0.5);
-    if (ax < 0.0) {
-        ax = -ax;
-        az = -az;
-        vi = -vi;
-    }
-    int jx0, jz0;
-    double wx[kW], wz[kW];
-    tapWeights(ax, jx0, wx);
-    tapWeights(az, jz0, wz);
-    const int half = g_ / 2;
-    if (jx0 < 1 || jx0 + kW - 1 > half - 1) {
-        spreadWrapped(jx0, jz0, wx, wz, vr, vi);
-        return;
-    }
-    const std::size_t stride = std::size_t(half + 1) * 2;
-    double *base = grid_ + std::size_t(jx0) * 2;
-    for (int r = 0; r < kW; ++r) {
-        int row = jz0 + r;
-        if (row < 0)
-            row += g_;
-        else if (row >= g_)
-            row -= g_;
-        double *cell = base + std::size_t(row) * stride;
-        const double cr = vr * wz[r], ci = vi * wz[r];
-        for (int q = 0; q < kW; ++q) {
-            cell[2 * q] += cr * wx[q];
-            cell[2 * q + 1] += ci * wx[q];
-        }
-    }
-}
-
 void FourierRecon::spreadWrapped(
     int jx0, int jz0, const double *wx, const double *wz, double vr, double vi)
 {
     const int g = g_;
     const int half = g / 2;
-    const std::size_t stride = std::size_t(half + 1) * 2;
+    const std::size_t stride = std::size_t(rowLen_) * 2;
     auto wrap = [g](int j) { return ((j % g) + g) % g; };
     for (int r = 0; r < kW; ++r) {
         const int jz = jz0 + r;
@@ -389,6 +332,57 @@ void FourierRecon::spreadWrapped(
     }
 }
 
+void FourierRecon::spreadAll(std::size_t count)
+{
+    const int g = g_;
+    const int half = g_ / 2;
+    const std::size_t stride = std::size_t(rowLen_) * 2;
+    const double *tab = table_.data();
+    double *const grid = grid_;
+    // The first tap j0 = ceil(a - W/2) and the W weights.
+    const auto taps = [tab](double a, int &j0, double *w) {
+        const double b = a - 0.5 * kW;
+        int j = int(b);
+        if (double(j) < b)
+            ++j;
+        j0 = j;
+        const double fr = (double(j) - b) * kTableRes;
+        int r = int(fr);
+        r = r < 0 ? 0 : (r > kTableRes ? kTableRes : r);
+        const double d = fr - double(r);
+        const double *t0 = tab + std::size_t(r) * kW;
+        const double *t1 = t0 + kW;
+        for (int q = 0; q < kW; ++q)
+            w[q] = t0[q] + d * (t1[q] - t0[q]);
+    };
+    const double *pts = points_.data();
+    for (std::size_t o = 0; o < count; ++o, pts += 4) {
+        const double ax = pts[0], az = pts[1], vr = pts[2], vi = pts[3];
+        int jx0, jz0;
+        double wx[kW], wz[kW];
+        taps(ax, jx0, wx);
+        taps(az, jz0, wz);
+        if (jx0 < 1 || jx0 + kW - 1 > half - 1) {
+            spreadWrapped(jx0, jz0, wx, wz, vr, vi);
+            continue;
+        }
+        double *base = grid + std::size_t(jx0) * 2;
+        for (int r = 0; r < kW; ++r) {
+            int row = jz0 + r;
+            if (row < 0)
+                row += g;
+            else if (row >= g)
+                row -= g;
+            double *cell = base + std::size_t(row) * stride;
+            const double cr = vr * wz[r], ci = vi * wz[r];
+            for (int q = 0; q < kW; ++q) {
+                cell[2 * q] += cr * wx[q];
+                cell[2 * q + 1] += ci * wx[q];
+            }
+        }
+    }
+}
+
 bool FourierRecon::reconstruct(const double *sgm, int width, int rows, double x0, double z0,
     double x1, double z1, double angleOffsetDeg, ReconFilterKind kind)
 {
@@ -406,40 +400,114 @@ bool FourierRecon::reconstruct(const double *sgm, int width, int rows, double x0
     m_ = rows;
     const int p = p_;
     const int g = g_;
-    const std::size_t half = std::size_t(g / 2 + 1);
-    std::memset(grid_, 0, std::size_t(g) * half * 2 * sizeof(double));
+    const std::size_t rowDoubles = std::size_t(rowLen_) * 2;
+    std::memset(grid_, 0, std::size_t(g) * rowDoubles * sizeof(double));
     const double ratio = double(g) / double(p);
+    const std::size_t bins = std::size_t(kmax_ + 1);
+    const int bands = (g + kBandRows - 1) / kBandRows;
+    try {
+        dirs_.resize(std::size_t(rows) * 4);
+        start_.assign(std::size_t(bands) + 1, 0);
+    } catch (const std::bad_alloc &) {
+        qDebug().noquote()
+            << QString("Can't grid a sinogram of %1 x %2 : no memory").arg(width).arg(rows);
+        return false;
+    }
+    for (int i = 0; i < rows; ++i) {
+        const double theta = angleOffsetDeg * kPi / 180.0 + double(i) * kPi / double(rows);
+        const double c = std::cos(theta), s = std::sin(theta);
+        double *d = dirs_.data() + 4 * std::size_t(i);
+        d[0] = ratio * c; // one bin along the ray, grid cells
+        d[1] = -ratio * s;
+        d[2] = double(g) * c; // one cycle per pixel
+        d[3] = -double(g) * s;
+    }
+    // Point (i, k, r): bin k of row i, and for r = 1 its replica one cycle per
+    // pixel lower (what the back-projection's linear interpolation adds above
+    // the row's Nyquist frequency). The points are laid out by band of grid
+    // rows, so that spreading them writes rows held in cache: first counted
+    // per band from the geometry alone, then written with their values.
+    const double *wt = weight_.data();
+    const auto hasPoint = [wt](std::size_t k, int r) {
+        const double *wk = wt + 4 * k + 2 * r;
+        return r == 0 || (k > 0 && (wk[0] != 0.0 || wk[1] != 0.0));
+    };
+    // A point's mapped position (see mapPoint(); |nu| < 1 cycle per pixel, so
+    // one period at most is taken off) and its band.
+    const double gd = double(g), halfG = 0.5 * gd;
+    const auto place = [&](int i, std::size_t k, int r, double &ax, double &az, double &cj) {
+        const double *d = dirs_.data() + 4 * std::size_t(i);
+        ax = d[0] * double(k) - (r ? d[2] : 0.0);
+        az = d[1] * double(k) - (r ? d[3] : 0.0);
+        if (ax >= halfG)
+            ax -= gd;
+        else if (ax < -halfG)
+            ax += gd;
+        if (az >= halfG)
+            az -= gd;
+        else if (az < -halfG)
+            az += gd;
+        cj = 1.0;
+        if (ax < 0.0) {
+            ax = -ax;
+            az = -az;
+            cj = -1.0;
+        }
+        const double b = az - 0.5 * kW;
+        int j = int(b);
+        if (double(j) < b)
+            ++j;
+        if (j < 0)
+            j += g;
+        return j / kBandRows;
+    };
+    for (int i = 0; i < rows; ++i)
+        for (std::size_t k = 0; k < bins; ++k)
+            for (int r = 0; r < 2; ++r)
+                if (hasPoint(k, r)) {
+                    double ax, az, cj;
+                    ++start_[std::size_t(place(i, k, r, ax, az, cj)) + 1];
+                }
+    for (int b = 0; b < bands; ++b)
+        start_[std::size_t(b) + 1] += start_[std::size_t(b)];
+    const std::size_t total = start_[std::size_t(bands)];
+    try {
+        points_.resize(total * 4);
+    } catch (const std::bad_alloc &) {
+        qDebug().noquote()
+            << QString("Can't grid a sinogram of %1 x %2 : no memory").arg(width).arg(rows);
+        return false;
+    }
+    std::vector<std::size_t> fill(start_.begin(), start_.end() - 1);
     for (int i = 0; i < rows; ++i) {
         const double *src = sgm + std::size_t(i) * std::size_t(width);
         std::memcpy(row_, src, std::size_t(n) * sizeof(double));
         std::fill(row_ + n, row_ + p, 0.0);
         fftw_execute(rowPlan_);
-        const double theta = angleOffsetDeg * kPi / 180.0 + double(i) * kPi / double(rows);
-        const double c = std::cos(theta), s = std::sin(theta);
-        const double *w = weight_.data();
         const double *S = rowSpec_;
-        // Bin 0 is its own mirror: half of it here, the other half through the
-        // real transform. Its replicas weigh sinc^2(1) = 0.
-        spread(0.0, 0.0, 0.5 * S[0] * w[0], 0.0);
-        const double dx = ratio * c, dz = -ratio * s;
-        const double gx = double(g) * c, gz = -double(g) * s; // one cycle per pixel
-        for (int k = 1; k <= kmax_; ++k) {
-            // The grid is far larger than the caches and a ray crosses its
-            // rows: the cells of a point a few steps ahead are fetched early.
-            if (k + kAhead <= kmax_) {
-                prefetch(dx * (k + kAhead), dz * (k + kAhead));
-                prefetch(dx * (k + kAhead) - gx, dz * (k + kAhead) - gz);
+        for (std::size_t k = 0; k < bins; ++k)
+            for (int r = 0; r < 2; ++r) {
+                if (!hasPoint(k, r))
+                    continue;
+                const double *wk = wt + 4 * k + 2 * r;
+                double vr = S[2 * k] * wk[0] - S[2 * k + 1] * wk[1];
+                double vi = S[2 * k] * wk[1] + S[2 * k + 1] * wk[0];
+                if (k == 0) {
+                    // Bin 0 is its own mirror: half of it here, the other
+                    // half through the real transform.
+                    vr *= 0.5;
+                    vi = 0.0;
+                }
+                double ax, az, cj;
+                const int b = place(i, k, r, ax, az, cj);
+                double *pt = points_.data() + 4 * fill[std::size_t(b)]++;
+                pt[0] = ax;
+                pt[1] = az;
+                pt[2] = vr;
+                pt[3] = cj * vi;
             }
-            const double sr = S[2 * k], si = S[2 * k + 1];
-            const double *wk = w + 4 * k;
-            const double ax = dx * k, az = dz * k;
-            spread(ax, az, sr * wk[0] - si * wk[1], sr * wk[1] + si * wk[0]);
-            // The replica one cycle per pixel lower: what the back-projection's
-            // linear interpolation adds above the row's Nyquist frequency.
-            if (wk[2] != 0.0 || wk[3] != 0.0)
-                spread(ax - gx, az - gz, sr * wk[2] - si * wk[3], sr * wk[3] + si * wk[2]);
-        }
     }
+    spreadAll(total);
     fftw_execute(gridPlan_);
 
     const double scale = norm_ == BpNormalisation::Parallel ? 1.0 : 1.0 / double(rows);
@@ -447,7 +515,7 @@ bool FourierRecon::reconstruct(const double *sgm, int width, int rows, double x0
     const int xLo = clampTrunc(x0, 0, n), zLo = clampTrunc(z0, 0, n);
     const int xHi = clampCeil(x1, 0, n), zHi = clampCeil(z1, 0, n);
     const long long hc = n / 2;
-    const std::size_t outStride = half * 2;
+    const std::size_t outStride = rowDoubles;
     for (int z = zLo; z < zHi; ++z) {
         const long long dz = z - hc;
         const long long r2 = hc * hc - dz * dz;

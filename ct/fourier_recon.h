@@ -53,6 +53,7 @@
 #include "ct/recon_filter.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 struct fftw_plan_s;
@@ -115,20 +116,19 @@ public:
     double resultMax() const { return resultMax_; }
 
 private:
-    // Spreads value (vr, vi) at grid position (ax, az), ax >= 0.
-    void spread(double ax, double az, double vr, double vi);
-    // The general path of spread for taps near jx = 0 or G/2.
+    // Spreads the first count points of points_ onto the grid.
+    void spreadAll(std::size_t count);
+    // The general path of spreadAll for taps near jx = 0 or G/2.
     void spreadWrapped(int jx0, int jz0, const double *wx, const double *wz, double vr, double vi);
     // Asks the processor for the grid cells of a point at (ax, az).
     void prefetch(double ax, double az) const;
-    // The first tap j0 = ceil(a - W/2) of a point at a and its W weights.
-    void tapWeights(double a, int &j0, double *w) const;
 
     BpNormalisation norm_;
     int n_ = 0;
     int m_ = 0;
     int p_ = 0; // padded row length
     int g_ = 0; // grid length
+    int rowLen_ = 0; // complex values per grid row (>= G/2 + 1, see rowLength())
     int kmax_ = 0; // highest bin spread
     ReconFilterKind kind_ = ReconFilterKind::Ramp;
     double beta_ = 0.0;
@@ -142,6 +142,12 @@ private:
     double *grid_ = nullptr; // G rows of G/2 + 1 complex values; the real output in place
     fftw_plan_s *rowPlan_ = nullptr; // real-to-complex, length P
     fftw_plan_s *gridPlan_ = nullptr; // complex-to-real, G x G, in place
+    // Per slice: per projection the steps of one bin and of one cycle per
+    // pixel (dx, dz, gx, gz); the points in band order, each as mapped
+    // position and value (ax, az, re, im); each band's first point.
+    std::vector<double> dirs_;
+    std::vector<double> points_;
+    std::vector<std::size_t> start_;
     std::vector<double> result_;
     bool resultValid_ = false;
     double resultMin_ = 0.0;

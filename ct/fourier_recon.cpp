@@ -3,6 +3,9 @@
 #include "ct/fftw_planner.h"
 
 #include <QDebug>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 #ifdef __linux__
 #include <sys/mman.h>
 #endif
@@ -181,11 +184,13 @@ double FourierRecon::kernelTransform(int n, double xi)
 void FourierRecon::release()
 {
     FftwPlanner::destroy(rowPlan_);
-    FftwPlanner::destroy(gridPlan_);
+    FftwPlanner::destroy(colPlan_);
+    FftwPlanner::destroy(lowRowsPlan_);
+    FftwPlanner::destroy(highRowsPlan_);
     FftwPlanner::free(row_);
     FftwPlanner::free(rowSpec_);
     FftwPlanner::free(grid_);
-    rowPlan_ = gridPlan_ = nullptr;
+    rowPlan_ = colPlan_ = lowRowsPlan_ = highRowsPlan_ = nullptr;
     row_ = rowSpec_ = grid_ = nullptr;
     weight_.clear();
     deapod_.clear();
@@ -230,16 +235,29 @@ bool FourierRecon::prepare(int n, ReconFilterKind kind)
         double *out = grid_;
         rowPlan_ = FftwPlanner::planLocked(
             [&] { return fftw_plan_dft_r2c_1d(p, row, spec, FFTW_ESTIMATE); });
-        // G x G real output in place: rows of rowLen complex values in, of
-        // 2 rowLen doubles out.
-        const int dims[2] = { g, g };
-        const int inRows[2] = { g, rowLen };
-        const int outRows[2] = { g, 2 * rowLen };
-        gridPlan_ = FftwPlanner::planLocked([&] {
-            return fftw_plan_many_dft_c2r(
-                2, dims, 1, grid, inRows, 1, 0, out, outRows, 1, 0, FFTW_ESTIMATE);
+        // The inverse 2-D transform in two steps, in place, so that only the
+        // N output rows that are kept are made: first every column jx = 0 ...
+        // G/2 along z (complex, length G, stride rowLen), then the rows
+        // Z = 0 ... N/2 - 1 and G - N/2 ... G - 1 along x (complex to real,
+        // rowLen complex values in, 2 rowLen doubles out).
+        const int len[1] = { g };
+        const int cols = g / 2 + 1;
+        const int rowsKept = n / 2;
+        colPlan_ = FftwPlanner::planLocked([&] {
+            return fftw_plan_many_dft(1, len, cols, grid, nullptr, rowLen, 1, grid, nullptr, rowLen,
+                1, FFTW_BACKWARD, FFTW_ESTIMATE);
         });
-        ok = rowPlan_ && gridPlan_;
+        fftw_complex *upper = grid + std::size_t(g - rowsKept) * std::size_t(rowLen);
+        double *upperOut = out + std::size_t(g - rowsKept) * std::size_t(rowLen) * 2;
+        lowRowsPlan_ = FftwPlanner::planLocked([&] {
+            return fftw_plan_many_dft_c2r(1, len, rowsKept, grid, nullptr, 1, rowLen, out, nullptr,
+                1, 2 * rowLen, FFTW_ESTIMATE);
+        });
+        highRowsPlan_ = FftwPlanner::planLocked([&] {
+            return fftw_plan_many_dft_c2r(1, len, rowsKept, upper, nullptr, 1, rowLen, upperOut,
+                nullptr, 1, 2 * rowLen, FFTW_ESTIMATE);
+        });
+        ok = rowPlan_ && colPlan_ && lowRowsPlan_ && highRowsPlan_;
     }
     if (ok) {
         try {
@@ -332,6 +350,64 @@ void FourierRecon::spreadWrapped(
     }
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// The fast path of spreading with AVX2 and FMA: one grid row of a point's W = 4
+// taps is four complex values, two 256-bit registers. Points whose taps reach
+// jx <= 0 or jx >= G/2 are returned through `rest` for the general path.
+static_assert(kW == 4, "the vector path holds one row of taps in two registers");
+__attribute__((target("avx2,fma"))) std::size_t spreadAvx2(const double *pts, std::size_t count,
+    const double *tab, double *grid, int g, std::size_t stride, std::vector<std::size_t> &rest)
+{
+    const int half = g / 2;
+    std::size_t done = 0;
+    for (std::size_t o = 0; o < count; ++o, pts += 4) {
+        const double ax = pts[0], az = pts[1];
+        const double bx = ax - 0.5 * kW, bz = az - 0.5 * kW;
+        int jx = int(bx), jz = int(bz);
+        if (double(jx) < bx)
+            ++jx;
+        if (double(jz) < bz)
+            ++jz;
+        if (jx < 1 || jx + kW - 1 > half - 1) {
+            rest.push_back(o);
+            continue;
+        }
+        const double fx = (double(jx) - bx) * kTableRes, fz = (double(jz) - bz) * kTableRes;
+        int rx = int(fx), rz = int(fz);
+        rx = rx < 0 ? 0 : (rx > kTableRes ? kTableRes : rx);
+        rz = rz < 0 ? 0 : (rz > kTableRes ? kTableRes : rz);
+        const double *tx = tab + std::size_t(rx) * kW;
+        const double *tz = tab + std::size_t(rz) * kW;
+        const __m256d tx0 = _mm256_loadu_pd(tx), tx1 = _mm256_loadu_pd(tx + kW);
+        const __m256d wx
+            = _mm256_fmadd_pd(_mm256_set1_pd(fx - double(rx)), _mm256_sub_pd(tx1, tx0), tx0);
+        const __m256d tz0 = _mm256_loadu_pd(tz), tz1 = _mm256_loadu_pd(tz + kW);
+        const __m256d wz
+            = _mm256_fmadd_pd(_mm256_set1_pd(fz - double(rz)), _mm256_sub_pd(tz1, tz0), tz0);
+        // (w0, w0, w1, w1) and (w2, w2, w3, w3): each weight on a complex pair.
+        const __m256d wxLo = _mm256_permute4x64_pd(wx, 0x50);
+        const __m256d wxHi = _mm256_permute4x64_pd(wx, 0xFA);
+        const __m256d v = _mm256_setr_pd(pts[2], pts[3], pts[2], pts[3]);
+        alignas(32) double wzs[4];
+        _mm256_store_pd(wzs, wz);
+        double *base = grid + std::size_t(jx) * 2;
+        for (int r = 0; r < kW; ++r) {
+            int row = jz + r;
+            if (row < 0)
+                row += g;
+            else if (row >= g)
+                row -= g;
+            double *cell = base + std::size_t(row) * stride;
+            const __m256d vr = _mm256_mul_pd(v, _mm256_set1_pd(wzs[r]));
+            _mm256_storeu_pd(cell, _mm256_fmadd_pd(vr, wxLo, _mm256_loadu_pd(cell)));
+            _mm256_storeu_pd(cell + 4, _mm256_fmadd_pd(vr, wxHi, _mm256_loadu_pd(cell + 4)));
+        }
+        ++done;
+    }
+    return done;
+}
+#endif
+
 void FourierRecon::spreadAll(std::size_t count)
 {
     const int g = g_;
@@ -355,6 +431,21 @@ void FourierRecon::spreadAll(std::size_t count)
         for (int q = 0; q < kW; ++q)
             w[q] = t0[q] + d * (t1[q] - t0[q]);
     };
+#if defined(__x86_64__) || defined(__i386__)
+    if (vectorSpread_) {
+        std::vector<std::size_t> rest;
+        spreadAvx2(points_.data(), count, tab, grid, g, stride, rest);
+        for (std::size_t o : rest) {
+            const double *pt = points_.data() + 4 * o;
+            int jx0, jz0;
+            double wx[kW], wz[kW];
+            taps(pt[0], jx0, wx);
+            taps(pt[1], jz0, wz);
+            spreadWrapped(jx0, jz0, wx, wz, pt[2], pt[3]);
+        }
+        return;
+    }
+#endif
     const double *pts = points_.data();
     for (std::size_t o = 0; o < count; ++o, pts += 4) {
         const double ax = pts[0], az = pts[1], vr = pts[2], vi = pts[3];
@@ -508,7 +599,9 @@ bool FourierRecon::reconstruct(const double *sgm, int width, int rows, double x0
             }
     }
     spreadAll(total);
-    fftw_execute(gridPlan_);
+    fftw_execute(colPlan_);
+    fftw_execute(lowRowsPlan_);
+    fftw_execute(highRowsPlan_);
 
     const double scale = norm_ == BpNormalisation::Parallel ? 1.0 : 1.0 / double(rows);
     std::fill(result_.begin(), result_.end(), 0.0);

@@ -128,6 +128,8 @@ private:
     int m_ = 0;
     int p_ = 0; // padded row length
     int g_ = 0; // grid length
+    // Spreading with AVX2 and FMA where the processor has them.
+    bool vectorSpread_ = bpRoutineAvailable(BpRoutine::Avx2Pairs);
     int rowLen_ = 0; // complex values per grid row (>= G/2 + 1, see rowLength())
     int kmax_ = 0; // highest bin spread
     ReconFilterKind kind_ = ReconFilterKind::Ramp;
@@ -141,7 +143,9 @@ private:
     double *rowSpec_ = nullptr; // P/2 + 1 complex values, (re, im)
     double *grid_ = nullptr; // G rows of G/2 + 1 complex values; the real output in place
     fftw_plan_s *rowPlan_ = nullptr; // real-to-complex, length P
-    fftw_plan_s *gridPlan_ = nullptr; // complex-to-real, G x G, in place
+    fftw_plan_s *colPlan_ = nullptr; // columns along z, complex, in place
+    fftw_plan_s *lowRowsPlan_ = nullptr; // rows 0 ... N/2 - 1, complex-to-real, in place
+    fftw_plan_s *highRowsPlan_ = nullptr; // rows G - N/2 ... G - 1
     // Per slice: per projection the steps of one bin and of one cycle per
     // pixel (dx, dz, gx, gz); the points in band order, each as mapped
     // position and value (ax, az, re, im); each band's first point.

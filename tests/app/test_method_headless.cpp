@@ -159,6 +159,21 @@ private slots:
                  << "largest" << worst / expected;
         QVERIFY(rms < 0.02 * expected);
         QVERIFY(worst < 0.2 * expected);
+        // Two methods, not one slice twice.
+        QVERIFY(worst > 1e-6 * expected);
+    }
+
+    // The centre search reconstructs with the chosen method: its slice at
+    // the range run's centre is the range run's slice, byte for byte.
+    void centreSearchUsesTheMethod()
+    {
+        runJob("search",
+            "ct_method fourier\nct_filter ramp_padded\nct_proc_slice 2\nct_try_cor 47 49 1\n");
+        const auto a = filesUnder(tmp.filePath("search"));
+        QVERIFY(a.count("tif/s--00002-cor47.00.tif") && a.count("tif/s--00002-cor49.00.tif"));
+        QVERIFY(a.count("tif/s--00002-cor48.00.tif") && a.count("tif/s--00002.tif"));
+        QVERIFY(a.at("tif/s--00002-cor48.00.tif") == a.at("tif/s--00002.tif"));
+        QVERIFY(a.at("tif/s--00002-cor47.00.tif") != a.at("tif/s--00002.tif"));
     }
 
     void backToTheDefaultGivesTheSameFiles()

@@ -131,7 +131,7 @@ void BM_Slice(benchmark::State &state)
     }
     if (fbpSeconds.count(key))
         state.counters["faster_than_fbp"] = fbpSeconds[key] / secs;
-    state.counters["MB"] = double(FourierRecon::bytesFor(n)) / 1e6;
+    state.counters["MB"] = double(FourierRecon::bytesFor(n, m)) / 1e6;
     auto it = fbpResult.find(key);
     if (it != fbpResult.end()) {
         double big = 0, sum = 0;

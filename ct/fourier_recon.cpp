@@ -155,18 +155,22 @@ int FourierRecon::gridLengthFor(int n)
     return int(g);
 }
 
-std::size_t FourierRecon::bytesFor(int n)
+std::size_t FourierRecon::bytesFor(int n, int m)
 {
     const int g = gridLengthFor(n);
-    if (g == 0)
+    if (g == 0 || m < 1)
         return 0;
     const int p = ReconFilter::paddedLengthFor(n);
+    const std::size_t bins = std::size_t(p / 2 + 1);
     const std::size_t grid = std::size_t(g) * std::size_t(rowLength(g)) * 16;
     const std::size_t result = std::size_t(n) * std::size_t(n) * 8;
-    const std::size_t rows = std::size_t(p) * 8 + std::size_t(p / 2 + 1) * 16;
-    const std::size_t tables = std::size_t(p / 2 + 1) * 16 + std::size_t(n) * 8
-        + std::size_t(kW / 2 * kTableRes + 2) * 8;
-    return grid + result + rows + tables;
+    const std::size_t rows = std::size_t(p) * 8 + bins * 16;
+    const std::size_t tables = bins * 32 + std::size_t(n) * 8 + std::size_t(kTableRes + 2) * kW * 8
+        + std::size_t(g / kBandRows + 2) * 8 * 2;
+    // Up to two points per bin and projection (position and value), and the
+    // projections' steps.
+    const std::size_t points = std::size_t(m) * bins * 2 * 32 + std::size_t(m) * 32;
+    return grid + result + rows + tables + points;
 }
 
 double FourierRecon::kernelValue(int n, double t)

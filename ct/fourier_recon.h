@@ -47,8 +47,10 @@
 //
 // One object serves one calculator in one thread. Its plans are made once per
 // size through the shared FFTW planner (serialised) and executed on its own
-// buffers. Memory for N: the grid G (G/2 + 1) complex values (16 bytes each),
-// the N x N result (8 bytes each) and O(N) tables; bytesFor() tells.
+// buffers. Memory for N x M: the grid, G rows of a little over G/2 + 1
+// complex values (16 bytes each), the N x N result (8 bytes each), up to
+// 2 M (P/2 + 1) points of 32 bytes, and O(N + M) tables; bytesFor() tells
+// (about 0.4 GB for 2048 x 1800).
 #include "ct/bp_kernel.h"
 #include "ct/recon_filter.h"
 
@@ -71,8 +73,9 @@ public:
     // The grid length G for N: the smallest even 2^a 3^b 5^c 7^d >= max(2N, 16);
     // 0 when N < 2 or too large to address.
     static int gridLengthFor(int n);
-    // Bytes a prepared object holds for N (grid, result, rows and tables).
-    static std::size_t bytesFor(int n);
+    // Bytes an object holds at most after a slice of N x M (grid, result,
+    // points, rows and tables).
+    static std::size_t bytesFor(int n, int m);
     // The gridding kernel phi(t) (0 for |t| > W / 2) and its transform phi^(xi)
     // for the grid length G of N (as above).
     static double kernelValue(int n, double t);

@@ -316,14 +316,12 @@ private slots:
         QTest::addColumn<QRectF>("region");
         const QRectF all(0, 0, 1e4, 1e4);
         QTest::newRow("odd 129") << 129 << 180 << int(ReconFilterKind::RampPadded) << 0.0 << all;
-        QTest::newRow("even 128") << 128 << 180 << int(ReconFilterKind::RampPadded) << 0.0
-                                  << all;
+        QTest::newRow("even 128") << 128 << 180 << int(ReconFilterKind::RampPadded) << 0.0 << all;
         QTest::newRow("odd 75, Hann") << 75 << 100 << int(ReconFilterKind::Hann) << 12.5 << all;
         QTest::newRow("even 74, Cosine")
             << 74 << 100 << int(ReconFilterKind::Cosine) << -40.0 << all;
-        QTest::newRow("even 200, region")
-            << 200 << 150 << int(ReconFilterKind::SheppLogan) << 0.0
-            << QRectF(QPointF(30.5, 60), QPointF(150.2, 170.9));
+        QTest::newRow("even 200, region") << 200 << 150 << int(ReconFilterKind::SheppLogan) << 0.0
+                                          << QRectF(QPointF(30.5, 60), QPointF(150.2, 170.9));
     }
     void widthsAndRegions()
     {
@@ -344,8 +342,8 @@ private slots:
         FourierRecon fr(BpNormalisation::Parallel), one(BpNormalisation::SingleSlice);
         QVERIFY(fr.reconstruct(sgm.data(), width, m, region.left(), region.top(), region.right(),
             region.bottom(), offset, k));
-        QVERIFY(one.reconstruct(sgm.data(), width, m, region.left(), region.top(),
-            region.right(), region.bottom(), offset, k));
+        QVERIFY(one.reconstruct(sgm.data(), width, m, region.left(), region.top(), region.right(),
+            region.bottom(), offset, k));
         QCOMPARE(fr.n(), n);
         QVERIFY(fr.resultValid());
         double big = 0, sum = 0, worstScale = 0;
@@ -384,8 +382,8 @@ private slots:
                 if (!usable)
                     QTest::ignoreMessage(QtDebugMsg,
                         qPrintable(QString("Can't grid a sinogram of %1 x %2").arg(width).arg(m)));
-                QCOMPARE(fr.reconstruct(sgm.data(), width, m, 0, 0, n, n, 0.0,
-                             ReconFilterKind::RampPadded),
+                QCOMPARE(fr.reconstruct(
+                             sgm.data(), width, m, 0, 0, n, n, 0.0, ReconFilterKind::RampPadded),
                     usable);
                 if (!usable)
                     continue;

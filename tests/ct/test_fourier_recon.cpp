@@ -229,7 +229,6 @@ private slots:
                     const auto lv = [&](double d) {
                         return uchar(std::clamp(128.0 + 128.0 * d / (0.05 * mu), 0.0, 255.0));
                     };
-                    img.setPixel(x, z, qRgb(0, 0, 0));
                     img.scanLine(z)[x] = lv(fr.result()[i] - truth[i]);
                     img.scanLine(z)[n + x] = lv(bp.result()[i] - truth[i]);
                 }

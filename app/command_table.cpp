@@ -204,6 +204,15 @@ bool CommandTable::dispatch(const BatchCmd &cmd, bool answer)
     } else if (key == "CT_FIND_COR") {
         if (!body.findCor() && body.batch_)
             body.batch_->setOk(false);
+    } else if (key == "CT_METHOD") {
+        ReconMethod method;
+        if (reconMethodFromName(cmd.text(), method)) {
+            pc->setMethod(method);
+        } else {
+            qDebug().noquote() << QString("Unknown method : \"%1\"").arg(cmd.text());
+            if (body.batch_)
+                body.batch_->setOk(false);
+        }
     } else if (key == "CT_SET_DISP_REGION") {
         body.dRUpdated(cmd.realArg(0), cmd.realArg(1), cmd.realArg(2), cmd.realArg(3));
     } else if (key == "CT_SET_CALC_REGION") {
@@ -397,6 +406,8 @@ bool CommandTable::saveSetup(const QString &fname)
     // ring removal also resets a filter or window chosen since.
     s[1].items << Item::text("ct_filter", reconFilterName(pc->filter()))
                << Item::integer("ct_ring_removal", pc->ringSize());
+    // Always written too, so that a setup saved with the back-projection resets it.
+    s[1].items << Item::text("ct_method", reconMethodName(pc->method()));
 
     s[2].items << Item::flag("calc_ct1", ui->SelectCt1->isChecked())
                << Item::flag("calc_show_res", ui->ShowCalcRes->isChecked())

@@ -111,10 +111,21 @@ void CtCalc::startCt()
         failStart(h->slice, QStringLiteral("the sinogram is %1 pixel wide").arg(h->width));
         return;
     }
-    bp.setFilter(runParams ? runParams->filter : ReconFilterKind::Ramp);
-    if (!bp.ensurePrepared(n, m)) {
-        failStart(h->slice, QStringLiteral("no memory for a %1 x %1 grid").arg(n));
-        return;
+    runFilter = runParams ? runParams->filter : ReconFilterKind::Ramp;
+    useFourier = runParams && runParams->method == ReconMethod::Fourier;
+    if (useFourier) {
+        bp.release();
+        if (!fourier.preparedFor(n, runFilter) && !fourier.prepare(n, runFilter)) {
+            failStart(h->slice, QStringLiteral("no memory for a %1 x %1 grid").arg(n));
+            return;
+        }
+    } else {
+        fourier.release();
+        bp.setFilter(runFilter);
+        if (!bp.ensurePrepared(n, m)) {
+            failStart(h->slice, QStringLiteral("no memory for a %1 x %1 grid").arg(n));
+            return;
+        }
     }
     // Own copy of the attenuation rows: the panel may rebuild its sinogram
     // (another slice or centre) while a one-by-one run is going on.
@@ -130,14 +141,17 @@ void CtCalc::startCt()
     if (!cRegionSet)
         setCR(0, 0, n, n);
 
-    bp.clearResult();
+    if (useFourier)
+        fourier.clearResult();
+    else
+        bp.clearResult();
     QImage fresh(n, n, QImage::Format_Grayscale8);
     fresh.fill(0);
     ui->DispCt->image() = fresh;
     ui->DispCt->newImage();
     ui->DispCt->update();
 
-    if (ui->CalcAtOnce->isChecked()) {
+    if (ui->CalcAtOnce->isChecked() || useFourier) {
         progThread.start();
         emit startCalcAll();
         running = false;
@@ -168,6 +182,17 @@ void CtCalc::backProjectRow(int i)
 
 void CtCalc::calcAll()
 {
+    if (useFourier) {
+        const QRectF r = calcRegion();
+        if (!fourier.reconstruct(sgm.data(), sgmWidth, sgmRows, r.left(), r.top(), r.right(),
+                r.bottom(), angleOffset(), runFilter)) {
+            failStart(sgmSlice, QStringLiteral("the Fourier method failed"));
+            return;
+        }
+        genResImage();
+        endCt();
+        return;
+    }
     if (!bp.preparedFor(BpKernel::gridSizeFor(sgmWidth), sgmRows)) {
         failStart(sgmSlice, QStringLiteral("the kernel was prepared for other sizes"));
         return;
@@ -188,7 +213,7 @@ void CtCalc::calcOne(int iz)
 {
     // Only the step this run expects: after a stop, or from a run that was
     // stopped before, queued steps are dropped.
-    if (!running || iz != nextIndex || iz < 0 || iz >= sgmRows)
+    if (!running || useFourier || iz != nextIndex || iz < 0 || iz >= sgmRows)
         return;
     ++nextIndex;
     bp.transformRow(iz, sgm.data() + std::size_t(iz) * sgmWidth);
@@ -210,21 +235,28 @@ void CtCalc::endCt()
     emit calcFinished();
 }
 
+bool CtCalc::scanGrid()
+{
+    if (useFourier)
+        return fourier.resultValid() && fourier.scanResult();
+    return bp.resultValid() && bp.scanResult();
+}
+
 void CtCalc::genResImage()
 {
-    const int n = bp.n();
-    if (!bp.prepared() || !bp.result())
+    const int n = gridN();
+    if (n <= 0 || !grid())
         return;
     ColorBar &bar = ui->DispCt->colorBar();
-    if (bp.resultValid() && bp.scanResult() && !bar.isFixed()) {
-        bar.setMinV(bp.resultMin());
-        bar.setMaxV(bp.resultMax());
+    if (scanGrid() && !bar.isFixed()) {
+        bar.setMinV(gridMin());
+        bar.setMaxV(gridMax());
     }
     const LevelMap map = bar.levelMap();
     QImage img(n, n, QImage::Format_Grayscale8);
     if (img.isNull())
         return;
-    const double *res = bp.result();
+    const double *res = grid();
     for (int z = 0; z < n; ++z) {
         uchar *line = img.scanLine(z);
         const double *row = res + std::size_t(z) * n;
@@ -281,12 +313,13 @@ void CtCalc::setCRegion()
 
 void CtCalc::noticedNewPos(double x, double z)
 {
-    const int n = bp.n();
-    if (!bp.result() || !std::isfinite(x) || !std::isfinite(z))
+    const int n = gridN();
+    const double *g = grid();
+    if (!g || !std::isfinite(x) || !std::isfinite(z))
         return;
     if (x <= -1.0 || z <= -1.0 || x >= n || z >= n)
         return;
-    ui->DispCt->setVal(bp.resultAt(int(z), int(x)));
+    ui->DispCt->setVal(g[std::size_t(int(z)) * std::size_t(n) + std::size_t(int(x))]);
 }
 
 void CtCalc::drawRegion(QPainter *p)

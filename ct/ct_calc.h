@@ -10,6 +10,7 @@
 // limits the back-projection and is read afresh for every projection.
 #include "ct/bp_kernel.h"
 #include "ct/ct_run_params.h"
+#include "ct/fourier_recon.h"
 
 #include <QDateTime>
 #include <QFrame>
@@ -40,6 +41,9 @@ public:
     bool isRunning() const { return running; }
     bool isCRegionSet() const { return cRegionSet; }
     const BpKernel &kernel() const { return bp; }
+    const FourierRecon &fourierRecon() const { return fourier; }
+    // The method of the run going on or last run.
+    ReconMethod method() const { return useFourier ? ReconMethod::Fourier : ReconMethod::Fbp; }
     ImgDispWPV *display() const;
 
     // Calculation region as shown in its fields (x0, z0, x1, z1).
@@ -100,6 +104,17 @@ private:
     const CtRunParams *runParams = nullptr;
     Sinogram *sinogram = nullptr;
     BpKernel bp { BpNormalisation::SingleSlice };
+    // The Fourier method; it computes the whole slice in one pass, so a run
+    // with it is always done at once. Only the method in use holds buffers.
+    FourierRecon fourier { BpNormalisation::SingleSlice };
+    bool useFourier = false;
+    ReconFilterKind runFilter = ReconFilterKind::Ramp;
+    // The grid of the method in use: size, values, extremes.
+    int gridN() const { return useFourier ? fourier.n() : bp.n(); }
+    const double *grid() const { return useFourier ? fourier.result() : bp.result(); }
+    bool scanGrid();
+    double gridMin() const { return useFourier ? fourier.resultMin() : bp.resultMin(); }
+    double gridMax() const { return useFourier ? fourier.resultMax() : bp.resultMax(); }
     // Attenuation rows taken from the panel at the start: [M][width]. The panel
     // may rebuild its sinogram while a one-by-one run goes on.
     std::vector<double> sgm;

@@ -126,13 +126,26 @@ QString CtCalc2::reconstructSlice(bool rotAxIsV, double cor, int slice)
     }
     if (runParams.ringSize > 0)
         removeRings(hSgm.sgm.get(), hSgm.width, m, runParams.ringSize);
-    kernel.setFilter(runParams.filter);
-    // reconstruct() prepares the kernel again whenever this sinogram needs
-    // another N or M than the one prepared, and clears the grid.
-    if (!kernel.reconstruct(
-            hSgm.sgm.get(), hSgm.width, m, crx0, crz0, crx1, crz1, runParams.angleOffset)) {
-        resultPresent = false;
-        return QStringLiteral("the back-projection failed");
+    if (runParams.method == ReconMethod::Fourier) {
+        // One grid per calculator: the back-projection's buffers go.
+        kernel.release();
+        resultFourier = true;
+        if (!fourier.reconstruct(hSgm.sgm.get(), hSgm.width, m, crx0, crz0, crx1, crz1,
+                runParams.angleOffset, runParams.filter)) {
+            resultPresent = false;
+            return QStringLiteral("the Fourier method failed");
+        }
+    } else {
+        fourier.release();
+        resultFourier = false;
+        kernel.setFilter(runParams.filter);
+        // reconstruct() prepares the kernel again whenever this sinogram needs
+        // another N or M than the one prepared, and clears the grid.
+        if (!kernel.reconstruct(
+                hSgm.sgm.get(), hSgm.width, m, crx0, crz0, crx1, crz1, runParams.angleOffset)) {
+            resultPresent = false;
+            return QStringLiteral("the back-projection failed");
+        }
     }
     gridN = n;
     projM = m;
@@ -161,9 +174,11 @@ void CtCalc2::genResImage()
     const double *grid = result();
     if (!grid || gridN <= 0)
         return;
-    if (kernel.resultValid() && kernel.scanResult() && !levelsFixed) {
-        levels.minV = kernel.resultMin();
-        levels.maxV = kernel.resultMax();
+    const bool found = resultFourier ? fourier.resultValid() && fourier.scanResult()
+                                     : kernel.resultValid() && kernel.scanResult();
+    if (found && !levelsFixed) {
+        levels.minV = resultFourier ? fourier.resultMin() : kernel.resultMin();
+        levels.maxV = resultFourier ? fourier.resultMax() : kernel.resultMax();
         emit resultRangeFound(levels.minV, levels.maxV);
     }
     QImage img(gridN, gridN, QImage::Format_Grayscale8);
@@ -313,10 +328,20 @@ void CtCalc2::prepare(int n, int m)
 {
     if (postIfForeign([=] { prepare(n, m); }))
         return;
-    if (busy || kernel.preparedFor(n, m))
+    if (busy)
         return;
-    // Other sizes free the grid: the last result is gone with it.
-    kernel.prepare(n, m);
+    if (runParams.method == ReconMethod::Fourier) {
+        if (fourier.preparedFor(n, runParams.filter))
+            return;
+        // Only one method's buffers at a time; the last result goes with them.
+        kernel.release();
+        fourier.prepare(n, runParams.filter);
+    } else {
+        if (kernel.preparedFor(n, m))
+            return;
+        fourier.release();
+        kernel.prepare(n, m);
+    }
     resultPresent = false;
     imageReady = false;
 }

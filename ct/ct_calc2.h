@@ -14,6 +14,7 @@
 // queued signals and touched only in the GUI thread.
 #include "ct/bp_kernel.h"
 #include "ct/ct_run_params.h"
+#include "ct/fourier_recon.h"
 #include "ct/h_sgm.h"
 #include "ct/saving_data.h"
 #include "image/level_map.h"
@@ -46,7 +47,15 @@ public:
     int resultSlice() const { return lastSlice; }
     bool hasResult() const { return resultPresent; }
     bool isImageReady() const { return imageReady; }
-    const double *result() const { return hasResult() ? kernel.result() : nullptr; }
+    const double *result() const
+    {
+        return !hasResult() ? nullptr : resultFourier ? fourier.result() : kernel.result();
+    }
+    // The method of the result in the grid.
+    ReconMethod resultMethod() const
+    {
+        return resultFourier ? ReconMethod::Fourier : ReconMethod::Fbp;
+    }
     const QImage &resultImage() const { return resImage; }
     const BpKernel &bpKernel() const { return kernel; }
     void calcRegion(double &x0, double &z0, double &x1, double &z1) const;
@@ -125,6 +134,9 @@ private:
     CtRunParams runParams;
     HSgm hSgm;
     BpKernel kernel { BpNormalisation::Parallel };
+    // The Fourier method's grid; only the method in use holds its buffers.
+    FourierRecon fourier { BpNormalisation::Parallel };
+    bool resultFourier = false; // the result came from the Fourier method
     std::atomic<bool> busy { false };
     int gridN = 0;
     int projM = 0;

@@ -4,6 +4,7 @@
 // window completes it before the calculators read it. Plain value: it may be
 // copied into worker threads.
 #include "ct/recon_filter.h"
+#include "ct/recon_method.h"
 
 struct CtRunParams {
     bool calcCt1 = false; // the single-slice calculator is selected
@@ -27,4 +28,5 @@ struct CtRunParams {
     double offset = 10.0;
     ReconFilterKind filter = ReconFilterKind::Ramp; // filter of the back-projection
     int ringSize = 0; // window of the stripe (ring) suppression; 0 = off
+    ReconMethod method = ReconMethod::Fbp; // back-projection or Fourier gridding
 };

@@ -29,6 +29,14 @@ fftw_plan planDft2d(int n0, int n1, fftw_complex *in, fftw_complex *out, int sig
     return fftw_plan_dft_2d(n0, n1, in, out, sign, FFTW_ESTIMATE);
 }
 
+fftw_plan planLocked(const std::function<fftw_plan()> &make)
+{
+    if (!make)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(plannerMutex());
+    return make();
+}
+
 void destroy(fftw_plan plan)
 {
     if (!plan)

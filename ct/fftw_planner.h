@@ -10,6 +10,7 @@
 #include <fftw3.h>
 
 #include <cstddef>
+#include <functional>
 
 namespace FftwPlanner {
 
@@ -19,6 +20,9 @@ fftw_plan planDft1d(int n, fftw_complex *in, fftw_complex *out, int sign);
 // fftw_plan_dft_2d(n0, n1, in, out, sign, FFTW_ESTIMATE) under the planner
 // lock; n0 rows of n1 values, row-major.
 fftw_plan planDft2d(int n0, int n1, fftw_complex *in, fftw_complex *out, int sign);
+// make() under the planner lock, for the other kinds of plans (real-data and
+// many-transform plans); its plan, or null.
+fftw_plan planLocked(const std::function<fftw_plan()> &make);
 // fftw_destroy_plan under the lock; a null plan is ignored.
 void destroy(fftw_plan plan);
 

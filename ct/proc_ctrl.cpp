@@ -73,6 +73,13 @@ ReconFilterKind ProcCtrl::filter() const
 
 void ProcCtrl::setFilter(ReconFilterKind kind) { ui->FilterSel->setCurrentIndex(int(kind)); }
 
+ReconMethod ProcCtrl::method() const
+{
+    return reconMethodFromIndex(ui->AlgorithmSel->currentIndex());
+}
+
+void ProcCtrl::setMethod(ReconMethod method) { ui->AlgorithmSel->setCurrentIndex(int(method)); }
+
 int ProcCtrl::ringSize() const
 {
     if (!ui->RingRemoval->isChecked())
@@ -166,6 +173,7 @@ void ProcCtrl::fillRunParams(CtRunParams &p, bool calcCt1, bool calcCt2) const
     p.lowerLimit = -10.0;
     p.offset = 10.0;
     p.filter = filter();
+    p.method = method();
     p.ringSize = ringSize();
 }
 

@@ -45,6 +45,9 @@ public:
     // Filter of the back-projection (FilterSel), Ramp by default.
     ReconFilterKind filter() const;
     void setFilter(ReconFilterKind kind);
+    // Reconstruction method (AlgorithmSel), the back-projection by default.
+    ReconMethod method() const;
+    void setMethod(ReconMethod method);
     // Window of the ring suppression: 0 when RingRemoval is unchecked (the
     // default), else the RingSize value (odd, 3 ... 99).
     int ringSize() const;

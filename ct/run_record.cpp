@@ -231,6 +231,7 @@ QByteArray runRecordText(const RunRecordFacts &f, const RunRecordPlace &place)
                 .arg(savingSliceLabel(p.recordedSlice2), num(p.recordedCor2)));
     put(out, "angle offset", num(p.angleOffset));
     put(out, "filter", reconFilterName(p.filter));
+    put(out, "method", reconMethodName(p.method));
     put(out, "ring removal",
         p.ringSize > 0 ? QStringLiteral("window %1").arg(p.ringSize) : QStringLiteral("off"));
 

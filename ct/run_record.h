@@ -3,7 +3,7 @@
 // beside the files the run saved, with what is needed to run it again (date,
 // program version, input files, I0 and BG, the centre of every slice, slice
 // range and step, angle offset, calculation region, data limits, threads, the
-// back-projection routine, the filter and the ring removal).
+// back-projection routine, the filter, the method and the ring removal).
 //
 // Lines are "key : value" with the keys padded to one column, so that a person
 // reads them as a table and a script splits each line at its first " : ". The

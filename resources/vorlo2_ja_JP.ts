@@ -748,6 +748,21 @@
         <source>Ring Removal</source>
         <translation>リング除去</translation>
     </message>
+    <message>
+        <location filename="../ct/proc_ctrl.ui" line="242"/>
+        <source>Method :</source>
+        <translation>再構成法 :</translation>
+    </message>
+    <message>
+        <location filename="../ct/proc_ctrl.ui" line="246"/>
+        <source>FBP</source>
+        <translation>FBP (逆投影)</translation>
+    </message>
+    <message>
+        <location filename="../ct/proc_ctrl.ui" line="247"/>
+        <source>Fourier</source>
+        <translation>フーリエ</translation>
+    </message>
 </context>
 <context>
     <name>SeekCtrl</name>

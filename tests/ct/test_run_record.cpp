@@ -214,6 +214,7 @@ private slots:
                                     "centre rule        : fixed\n"
                                     "angle offset       : 0.30000000000000004\n"
                                     "filter             : ramp\n"
+                                    "method             : fbp\n"
                                     "ring removal       : off\n"
                                     "calc region        : whole grid\n"
                                     "upper limit        : 0.25\n"

@@ -1563,7 +1563,9 @@ void Body::writePendingRecord()
         failed.insert(f.slice);
     r->slicesDone = std::max(0, r->slicesDone - int(failed.size()));
     if (r->ranks > 1) {
-        // Rank 0 writes it with the other ranks' slices at the end.
+        // Rank 0 writes it with the other ranks' slices at the end; the
+        // run's refused volume is closed now, so later runs find their own.
+        endHdf5Volume(*r);
         splitRecords.push_back(std::move(r));
         return;
     }
@@ -1578,7 +1580,15 @@ void Body::beginHdf5Volume()
     if (!ui->AutoSaveHdf5->isChecked() || !dataSaver_)
         return;
     const SelectAFile *hs = ui->SelectHdf5SaveDir;
-    const QString path = savePath(hs->path());
+    QString path = savePath(hs->path());
+    if (splitsWork()) {
+        // Every rank holds only its share of the slices, and one file per
+        // rank under the one name would overwrite each other: the volume is
+        // refused (an empty place), which the saver logs and counts.
+        qDebug() << "Auto Save HDF5 refused : a range run shared by" << rankPlace().size
+                 << "ranks makes no volume";
+        path.clear();
+    }
     const QString name = hs->name();
     const QString tag = hs->addTag();
     const QVector<int> slices

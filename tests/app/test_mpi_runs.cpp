@@ -163,6 +163,7 @@ private slots:
     void rankWithUnreadableScanFailsEveryRank();
     void windowRefusedWithSeveralRanks();
     void peerThatDiesEndsTheRun();
+    void sharedRunMakesNoVolume();
 
 private:
     QTemporaryDir base;
@@ -391,3 +392,37 @@ void TestMpiRuns::peerThatDiesEndsTheRun()
 
 VORLO_TEST(TestMpiRuns)
 #include "test_mpi_runs.moc"
+
+void TestMpiRuns::sharedRunMakesNoVolume()
+{
+    // No rank holds every slice of a shared range run, and files of one name
+    // from several ranks would overwrite each other: the volume is refused
+    // on every rank, the run fails, and the slice files are still written.
+    const QString dir = base.filePath("volume");
+    QVERIFY(QDir().mkpath(dir));
+    QVERIFY(QFile::link(base.filePath("scan"), dir + "/scan"));
+    QVERIFY(writeText(dir + "/job.bat",
+        "images_new_on_load 1\nct_rot_ax_is_v 1\nimages_load scan proj_*.img\n"
+        "i0_load scan/I0.img\nbg_load scan/BG.img\nct_cor 31.75\n"
+        "ct_slice_from 0\nct_slice_to 9\nct_slice_step 1\nct_threads 2\n"
+        "auto_save_tiff_path out/tiff\nauto_save_tiff_name s\nauto_save_tiff 1\n"
+        "auto_save_hdf5_path out/vol\nauto_save_hdf5_name s\nauto_save_hdf5 1\n"
+        "calc_ct2 1\nct_auto_exec 1\ncalc_exec\n"));
+    const Run r = runMpi(context(2, dir, { "-nw", "-e", "-b", "job.bat", "-x" }));
+    QVERIFY2(r.ended, qPrintable(r.err.right(3000)));
+    QCOMPARE(r.code, 2);
+    for (int rank = 0; rank < 2; ++rank) {
+        const QString own = linesOfRank(r.err, rank).join('\n');
+        QVERIFY2(own.contains("Auto Save HDF5 refused : a range run shared by 2 ranks"),
+            qPrintable(own.right(3000)));
+        QVERIFY2(own.contains(QString("[%1/2] exit code 2").arg(rank)), qPrintable(own.right(3000)));
+    }
+    QVERIFY2(QDir(dir + "/out/vol").entryList({ "*.h5", "*.part" }, QDir::Files).isEmpty(),
+        qPrintable(QDir(dir + "/out/vol").entryList().join(' ')));
+    for (int s = 0; s < scanHeight; ++s) {
+        const QString name = QString::asprintf("tiff/s--%05d.tif", s);
+        QFile f(dir + "/out/" + name);
+        QVERIFY2(
+            f.open(QIODevice::ReadOnly) && f.readAll() == reference.at(name), qPrintable(name));
+    }
+}

@@ -3,6 +3,7 @@
 #include "ct/bp_row.h"
 #include "ct/bp_tile.h"
 #include "ct/fftw_planner.h"
+#include "ct/region_clip.h"
 
 #include <QDebug>
 
@@ -14,6 +15,10 @@
 #include <limits>
 
 namespace {
+
+using region_clip::clampCeil;
+using region_clip::clampTrunc;
+using region_clip::halfChord;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -27,41 +32,6 @@ static_assert(kFront >= kBpRowPadFront && kBack >= kBpRowPadBack, "row padding")
 // cache (64 KB of result) while all projections pass over them.
 constexpr int kTileZ = 32;
 constexpr int kTileX = 256;
-
-// trunc(v) limited to [lo, hi]; a value that is not a number gives hi, so that
-// a region with such a corner is empty.
-int clampTrunc(double v, int lo, int hi)
-{
-    if (std::isnan(v))
-        return hi;
-    if (v <= double(lo))
-        return lo;
-    if (v >= double(hi))
-        return hi;
-    return int(std::trunc(v));
-}
-
-// The smallest integer >= v limited to [lo, hi] (x < x1 for integer x means x < ceil(x1)).
-int clampCeil(double v, int lo, int hi)
-{
-    if (std::isnan(v) || v <= double(lo))
-        return lo;
-    if (v >= double(hi))
-        return hi;
-    return int(std::ceil(v));
-}
-
-// Largest t >= 0 with t * t < r2 (r2 > 0, exact integers), i.e. the half-extent
-// of the pixels strictly inside the circle on one grid row.
-long long halfChord(long long r2)
-{
-    long long t = (long long)std::sqrt(double(r2));
-    while (t > 0 && t * t >= r2)
-        --t;
-    while ((t + 1) * (t + 1) < r2)
-        ++t;
-    return t;
-}
 
 } // namespace
 

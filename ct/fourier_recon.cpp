@@ -1,6 +1,7 @@
 #include "ct/fourier_recon.h"
 
 #include "ct/fftw_planner.h"
+#include "ct/region_clip.h"
 
 #include <QDebug>
 #if defined(__x86_64__) || defined(__i386__)
@@ -16,6 +17,10 @@
 #include <limits>
 
 namespace {
+
+using region_clip::clampCeil;
+using region_clip::clampTrunc;
+using region_clip::halfChord;
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kW = FourierRecon::kernelWidth;
@@ -96,44 +101,12 @@ double kbTransform(double beta, double xi)
     return double(kW);
 }
 
-// The region's pixel range [lo, hi) on one axis, as the back-projection clips it.
-int clampTrunc(double v, int lo, int hi)
-{
-    if (std::isnan(v))
-        return hi;
-    if (v <= double(lo))
-        return lo;
-    if (v >= double(hi))
-        return hi;
-    return int(std::trunc(v));
-}
-
-int clampCeil(double v, int lo, int hi)
-{
-    if (std::isnan(v) || v <= double(lo))
-        return lo;
-    if (v >= double(hi))
-        return hi;
-    return int(std::ceil(v));
-}
-
 double sincSquared(double x)
 {
     if (x == 0.0)
         return 1.0;
     const double a = std::sin(kPi * x) / (kPi * x);
     return a * a;
-}
-
-// Largest t >= 0 with t * t < r2 (the half chord of the circle on one row).
-long long halfChord(long long r2)
-{
-    long long t = (long long)std::sqrt(double(r2));
-    while (t > 0 && t * t >= r2)
-        --t;
-    while ((t + 1) * (t + 1) < r2)
-        ++t;
-    return t;
 }
 
 } // namespace

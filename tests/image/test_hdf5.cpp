@@ -404,15 +404,15 @@ void TestHdf5Input::badFilesAreRefused()
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
     Scan s = patternScan(Layout::DXchange, H5T_STD_U16LE, Storage::Gzip, 8, 6, 4, 1, 1);
     if (kind == "flatsize") {
-        s.flats[0].resize(8 * 5);
-        Scan other = s;
-        // Write the flats as 8 x 5 frames through a second file layout.
+        // The whole scan first, then its flats replaced by 8 x 5 frames.
         QVERIFY(write(path, s));
+        Scan other = s;
+        other.height = 5;
+        const std::vector<double> small(s.flats[0].begin(), s.flats[0].begin() + 8 * 5);
         hid_t f = H5Fopen(name.constData(), H5F_ACC_RDWR, H5P_DEFAULT);
         H5Ldelete(f, "/exchange/data_white", H5P_DEFAULT);
-        other.height = 5;
         hid_t g = H5Gopen2(f, "/exchange", H5P_DEFAULT);
-        H5Dclose(makeFrames(g, "data_white", other, { s.flats[0] }));
+        H5Dclose(makeFrames(g, "data_white", other, { small }));
         H5Gclose(g);
         H5Fclose(f);
     } else if (kind == "theta") {

@@ -1533,7 +1533,8 @@ void Body::endRunRecord()
         < RankPlace::share(runRecordPlannedSlices(r->params), rankPlace().rank, r->ranks);
     for (const RunRecordTarget &t : qAsConst(r->targets))
         if (t.kind == QLatin1String("hdf5") && dataSaver_)
-            QMetaObject::invokeMethod(dataSaver_, &DataSaver::endHdf5Intake, Qt::QueuedConnection);
+            if (DataSaver *saver = dataSaver_; saver && saverThread)
+                postHandOffCallInThread(saverThread, [saver] { saver->endHdf5Intake(); });
     pendingRecords.push_back(std::move(r));
     if (!saverThread) { // shut down: nothing more will be written
         writePendingRecord();
@@ -1577,7 +1578,7 @@ void Body::writePendingRecord()
 
 void Body::beginHdf5Volume()
 {
-    if (!ui->AutoSaveHdf5->isChecked() || !dataSaver_)
+    if (!ui->AutoSaveHdf5->isChecked() || !dataSaver_ || !saverThread)
         return;
     const SelectAFile *hs = ui->SelectHdf5SaveDir;
     QString path = savePath(hs->path());
@@ -1595,8 +1596,8 @@ void Body::beginHdf5Volume()
         = hdf5VolumeSlices(runParams.sliceFrom, runParams.sliceTo, runParams.sliceStep);
     const bool tif = ui->AutoSaveTiff->isChecked();
     DataSaver *saver = dataSaver_;
-    QMetaObject::invokeMethod(
-        saver, [=] { saver->beginHdf5Volume(path, name, tag, slices, tif); }, Qt::QueuedConnection);
+    postHandOffCallInThread(
+        saverThread, [=] { saver->beginHdf5Volume(path, name, tag, slices, tif); });
 }
 
 void Body::endHdf5Volume(const RunRecordFacts &r)
@@ -1609,14 +1610,13 @@ void Body::endHdf5Volume(const RunRecordFacts &r)
             text = runRecordText(r, place);
             began = true;
         }
-    if (!began || !dataSaver_)
+    if (!began || !dataSaver_ || !saverThread)
         return;
     QMap<int, double> centres;
     for (const RunRecordSlice &s : r.slices)
         centres.insert(s.slice, s.cor);
     DataSaver *saver = dataSaver_;
-    QMetaObject::invokeMethod(
-        saver, [=] { saver->endHdf5Volume(text, centres); }, Qt::QueuedConnection);
+    postHandOffCallInThread(saverThread, [=] { saver->endHdf5Volume(text, centres); });
 }
 
 bool Body::splitsWork() const { return rankPlace().split() && !walkShown && !batchWalk; }

@@ -207,11 +207,11 @@ bool FourierRecon::prepare(int n, ReconFilterKind kind)
 #endif
     if (ok) {
         double *row = row_;
-        fftw_complex *spec = reinterpret_cast<fftw_complex *>(rowSpec_);
+        fftw_complex *rowSpectrum = reinterpret_cast<fftw_complex *>(rowSpec_);
         fftw_complex *grid = reinterpret_cast<fftw_complex *>(grid_);
         double *out = grid_;
         rowPlan_ = FftwPlanner::planLocked(
-            [&] { return fftw_plan_dft_r2c_1d(p, row, spec, FFTW_ESTIMATE); });
+            [&] { return fftw_plan_dft_r2c_1d(p, row, rowSpectrum, FFTW_ESTIMATE); });
         // The inverse 2-D transform in two steps, in place, so that only the
         // N output rows that are kept are made: first every column jx = 0 ...
         // G/2 along z (complex, length G, stride rowLen), then the rows

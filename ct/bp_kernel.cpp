@@ -13,6 +13,8 @@
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -47,7 +49,7 @@ struct BpKernel::Impl {
     std::size_t stride = 0;
     double *pairs = nullptr; // M pair tables of pairStride values, made on first use
     std::size_t pairStride = 0;
-    std::vector<double> tile; // the block the pair routine works on
+    std::vector<std::vector<double>> tiles; // per thread: the block the pair routine works on
     std::vector<BpProjection> proj;
 
     double *filtRow(int i) const { return filt + std::size_t(i) * stride + kFront; }
@@ -408,6 +410,57 @@ void forEachBlock(int n, int xLo, int zLo, int xHi, int zHi, int tz, int tx, Fn 
     }
 }
 
+// The blocks of forEachBlock as a list, so that threads can share them out.
+struct BlockList {
+    struct Block {
+        int x0, z0, cols, rows;
+        std::size_t span; // first row's entry in xa and xb
+    };
+    std::vector<Block> blocks;
+    std::vector<int> xa, xb; // the rows' spans, block after block
+
+    BlockList(int n, int xLo, int zLo, int xHi, int zHi, int tz, int tx)
+    {
+        forEachBlock(n, xLo, zLo, xHi, zHi, tz, tx,
+            [&](int bx, int bz, int cols, int rows, const int *a, const int *b) {
+                blocks.push_back({ bx, bz, cols, rows, xa.size() });
+                xa.insert(xa.end(), a, a + rows);
+                xb.insert(xb.end(), b, b + rows);
+            });
+    }
+};
+
+// Calls fn(block, worker) once for every block 0 ... count - 1, on the calling
+// thread (worker 0) and up to threads - 1 helper threads (workers 1, 2, ...),
+// which take the next block as soon as they are free. A helper that cannot be
+// started leaves its share to the others. Returns once every block is done.
+template <typename Fn> void shareBlocks(int count, int threads, Fn fn)
+{
+    const int helpers = std::min(threads, count) - 1;
+    if (helpers <= 0) {
+        for (int b = 0; b < count; ++b)
+            fn(b, 0);
+        return;
+    }
+    std::atomic<int> next { 0 };
+    auto work = [&](int worker) {
+        for (int b = next.fetch_add(1); b < count; b = next.fetch_add(1))
+            fn(b, worker);
+    };
+    std::vector<std::thread> pool;
+    pool.reserve(std::size_t(helpers));
+    for (int w = 1; w <= helpers; ++w) {
+        try {
+            pool.emplace_back(work, w);
+        } catch (const std::system_error &) {
+            break;
+        }
+    }
+    work(0);
+    for (std::thread &t : pool)
+        t.join();
+}
+
 } // namespace
 
 void BpKernel::backProject(int i, double x0, double z0, double x1, double z1, double angleOffsetDeg)
@@ -486,54 +539,68 @@ void BpKernel::backProjectAll(double x0, double z0, double x1, double z1, double
             d->proj[std::size_t(i)].s = sn[std::size_t(i)];
             d->proj[std::size_t(i)].pairs = d->pairRow(i);
         }
-        d->tile.resize(std::size_t(kPairTileZ) * kPairTileX);
-        double *buf = d->tile.data();
-        forEachBlock(n, xLo, zLo, xHi, zHi, kPairTileZ, kPairTileX,
-            [&](int bx, int bz, int cols, int rows, const int *xa, const int *xb) {
-                // The block goes into a contiguous buffer, so that its rows do
-                // not compete for the same cache sets, and back.
-                for (int r = 0; r < rows; ++r)
-                    if (xa[r] <= xb[r])
-                        std::memcpy(buf + std::size_t(r) * kPairTileX + (xa[r] - bx),
-                            result_.data() + std::size_t(bz + r) * std::size_t(n) + xa[r],
-                            std::size_t(xb[r] - xa[r] + 1) * sizeof(double));
-                BpTileRows t;
-                t.base = buf;
-                t.stride = kPairTileX;
-                t.x0 = bx;
-                t.z0 = bz;
-                t.cols = cols;
-                t.rows = rows;
-                t.xa = xa;
-                t.xb = xb;
-                tileAdd(t, d->proj.data(), m, h, n);
-                for (int r = 0; r < rows; ++r)
-                    if (xa[r] <= xb[r])
-                        std::memcpy(result_.data() + std::size_t(bz + r) * std::size_t(n) + xa[r],
-                            buf + std::size_t(r) * kPairTileX + (xa[r] - bx),
-                            std::size_t(xb[r] - xa[r] + 1) * sizeof(double));
-            });
+        const BlockList list(n, xLo, zLo, xHi, zHi, kPairTileZ, kPairTileX);
+        const int count = int(list.blocks.size());
+        const int workers = std::max(1, std::min(threads_, count));
+        d->tiles.resize(std::size_t(workers));
+        for (std::vector<double> &tile : d->tiles)
+            tile.resize(std::size_t(kPairTileZ) * kPairTileX);
+        double *res = result_.data();
+        const BpProjection *proj = d->proj.data();
+        shareBlocks(count, workers, [&](int b, int worker) {
+            const BlockList::Block &blk = list.blocks[std::size_t(b)];
+            const int bx = blk.x0;
+            const int bz = blk.z0;
+            const int rows = blk.rows;
+            const int *xa = list.xa.data() + blk.span;
+            const int *xb = list.xb.data() + blk.span;
+            double *buf = d->tiles[std::size_t(worker)].data();
+            // The block goes into a contiguous buffer, so that its rows do
+            // not compete for the same cache sets, and back.
+            for (int r = 0; r < rows; ++r)
+                if (xa[r] <= xb[r])
+                    std::memcpy(buf + std::size_t(r) * kPairTileX + (xa[r] - bx),
+                        res + std::size_t(bz + r) * std::size_t(n) + xa[r],
+                        std::size_t(xb[r] - xa[r] + 1) * sizeof(double));
+            BpTileRows t;
+            t.base = buf;
+            t.stride = kPairTileX;
+            t.x0 = bx;
+            t.z0 = bz;
+            t.cols = blk.cols;
+            t.rows = rows;
+            t.xa = xa;
+            t.xb = xb;
+            tileAdd(t, proj, m, h, n);
+            for (int r = 0; r < rows; ++r)
+                if (xa[r] <= xb[r])
+                    std::memcpy(res + std::size_t(bz + r) * std::size_t(n) + xa[r],
+                        buf + std::size_t(r) * kPairTileX + (xa[r] - bx),
+                        std::size_t(xb[r] - xa[r] + 1) * sizeof(double));
+        });
         resultValid_ = true;
         return;
     }
     const BpRowAdd add = rowRoutine(routine_);
-    forEachBlock(n, xLo, zLo, xHi, zHi, kTileZ, kTileX,
-        [&](int bx, int bz, int cols, int rows, const int *xa, const int *xb) {
-            (void)bx;
-            (void)cols;
-            for (int i = 0; i < m; ++i) {
-                const double c = cs[std::size_t(i)];
-                const double s = sn[std::size_t(i)];
-                const double *f = d->filtRow(i);
-                for (int r = 0; r < rows; ++r) {
-                    if (xa[r] > xb[r])
-                        continue;
-                    const int z = bz + r;
-                    add(result_.data() + std::size_t(z) * std::size_t(n), xa[r], xb[r], h, c,
-                        (double(z) - h) * s, f, n);
-                }
+    const BlockList list(n, xLo, zLo, xHi, zHi, kTileZ, kTileX);
+    double *res = result_.data();
+    shareBlocks(int(list.blocks.size()), threads_, [&](int b, int) {
+        const BlockList::Block &blk = list.blocks[std::size_t(b)];
+        const int *xa = list.xa.data() + blk.span;
+        const int *xb = list.xb.data() + blk.span;
+        for (int i = 0; i < m; ++i) {
+            const double c = cs[std::size_t(i)];
+            const double s = sn[std::size_t(i)];
+            const double *f = d->filtRow(i);
+            for (int r = 0; r < blk.rows; ++r) {
+                if (xa[r] > xb[r])
+                    continue;
+                const int z = blk.z0 + r;
+                add(res + std::size_t(z) * std::size_t(n), xa[r], xb[r], h, c, (double(z) - h) * s,
+                    f, n);
             }
-        });
+        }
+    });
     resultValid_ = true;
 }
 

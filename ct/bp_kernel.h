@@ -104,6 +104,14 @@ public:
     bool setRoutine(BpRoutine r);
     BpRoutine routine() const { return routine_; }
 
+    // Threads backProjectAll may use (1 by default: only the caller's). With
+    // more, the grid's blocks are shared out between the caller and up to
+    // threads - 1 short-lived helper threads; each pixel receives the same
+    // operations in the same order, so the grid is bit for bit the one-thread
+    // grid. Values below 1 count as 1.
+    void setThreads(int t) { threads_ = t < 1 ? 1 : t; }
+    int threads() const { return threads_; }
+
     // Copies samples[0 .. N-1] (attenuation) into the forward input, imaginary
     // parts 0, runs the forward plan and keeps the spectrum of projection i.
     void transformRow(int i, const double *samples);
@@ -152,6 +160,7 @@ private:
 
     BpNormalisation norm_;
     BpRoutine routine_;
+    int threads_ = 1;
     int n_ = 0;
     int m_ = 0;
     std::unique_ptr<Impl> d; // FFTW plans, transform buffers, per-projection arrays

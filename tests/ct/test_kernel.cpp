@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <thread>
@@ -163,6 +164,8 @@ private slots:
     void refusesImpossibleSizes();
     void reusesAndResizes();
     void kernelsInThreads();
+    void threadsShareTheGridExactly_data();
+    void threadsShareTheGridExactly();
 };
 
 void TestKernel::matchesFormulas_data()
@@ -791,6 +794,70 @@ void TestKernel::kernelsInThreads()
         QCOMPARE(j.together.size(), j.alone.size());
         QVERIFY(relDiff(j.together.data(), j.alone.data(), j.alone.size()) < 1e-12);
     }
+}
+
+void TestKernel::threadsShareTheGridExactly_data()
+{
+    QTest::addColumn<int>("routine");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("m");
+    QTest::addColumn<QVector<double>>("region");
+    const struct {
+        const char *name;
+        int width;
+        int m;
+        QVector<double> region;
+    } cases[] = {
+        { "1025x24 whole grid", 1025, 24, { 0, 0, 1024, 1024 } },
+        { "301x31 whole grid", 301, 31, { 0, 0, 300, 300 } },
+        { "300x17 fractional region", 300, 17, { 13.7, 40.2, 281.5, 266.9 } },
+        { "602x9 rows across the circle's edge", 602, 9, { 0, 250, 601, 530 } },
+        { "211x12 one block only", 211, 12, { 90, 90, 110, 110 } },
+        { "9x5 tiny grid", 9, 5, { 0, 0, 8, 8 } },
+    };
+    for (BpRoutine r : kAllRoutines)
+        for (const auto &c : cases)
+            QTest::newRow(qPrintable(QString("%1, %2").arg(bpRoutineName(r), c.name)))
+                << int(r) << c.width << c.m << c.region;
+}
+
+void TestKernel::threadsShareTheGridExactly()
+{
+    // The blocks of the grid are independent: whatever number of threads
+    // shares them, every pixel gets bit for bit the one-thread value.
+    QFETCH(int, routine);
+    QFETCH(int, width);
+    QFETCH(int, m);
+    QFETCH(QVector<double>, region);
+    const BpRoutine r = BpRoutine(routine);
+    if (!bpRoutineAvailable(r))
+        QSKIP("this processor lacks the instructions of this routine");
+    const std::vector<double> sgm = randomSinogram(width, m, unsigned(width * 3 + m));
+    const int n = BpKernel::gridSizeFor(width);
+    const std::size_t cells = std::size_t(n) * n;
+
+    BpKernel one(BpNormalisation::Parallel);
+    QVERIFY(one.setRoutine(r));
+    QCOMPARE(one.threads(), 1);
+    QVERIFY(
+        one.reconstruct(sgm.data(), width, m, region[0], region[1], region[2], region[3], 21.0));
+    QVERIFY(maxAbs(one.result(), cells) > 0);
+
+    // One kernel goes through several thread counts (its per-thread buffers
+    // grow and shrink); more threads than blocks leave the extra ones out.
+    BpKernel many(BpNormalisation::Parallel);
+    QVERIFY(many.setRoutine(r));
+    for (int t : { 2, 3, 4, 64, 2 }) {
+        many.setThreads(t);
+        QCOMPARE(many.threads(), t);
+        QVERIFY(many.reconstruct(
+            sgm.data(), width, m, region[0], region[1], region[2], region[3], 21.0));
+        QVERIFY(many.resultValid());
+        QVERIFY2(std::memcmp(many.result(), one.result(), cells * sizeof(double)) == 0,
+            qPrintable(QString("%1 threads").arg(t)));
+    }
+    many.setThreads(0);
+    QCOMPARE(many.threads(), 1);
 }
 
 VORLO_TEST(TestKernel)

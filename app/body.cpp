@@ -675,6 +675,11 @@ bool Body::startTryCor(double from, double to, double step)
     runParams.offset = fieldValue(ui->DataOffset);
     runParams.cor = cors.first();
     runParams.currentSlice = slice;
+    const int shared = splitsWork()
+        ? RankPlace::share(int(cors.size()), rankPlace().rank, rankPlace().size)
+        : int(cors.size());
+    runParams.sliceThreads = sliceThreadsFor(runParams.threads, calculatorCount, shared);
+    runParams.calculatorsUsed = calculatorsFor(runParams.threads, calculatorCount, shared);
     setupFFT();
     setupSaveConds();
     rangeDone = 0;
@@ -962,6 +967,17 @@ void Body::startCalcCt()
     runParams.upperLimit = fieldValue(ui->DataUpperLimit);
     runParams.lowerLimit = fieldValue(ui->DataLowerLimit);
     runParams.offset = fieldValue(ui->DataOffset);
+    // A range run shares the threads its calculators leave idle among its
+    // slices (this process's share of them); a single slice gets them all.
+    qint64 slices = 1;
+    if (runParams.autoExec && runParams.calcCt2) {
+        slices = rangeSliceCount(runParams.sliceFrom, runParams.sliceTo, runParams.sliceStep);
+        if (splitsWork())
+            slices = RankPlace::share(int(slices), rankPlace().rank, rankPlace().size);
+    }
+    runParams.sliceThreads = sliceThreadsFor(runParams.threads, calculatorCount, slices);
+    runParams.calculatorsUsed
+        = calculatorsFor(runParams.autoExec ? runParams.threads : 1, calculatorCount, slices);
     setupFFT();
     setupSaveConds();
     rangeDone = 0;
@@ -1033,9 +1049,12 @@ void Body::setupFFT()
         return;
     const int n = 2 * (g.width / 2);
     const int m = imgDatas_->count();
-    for (CtCalc2 *c : qAsConst(ctCalc2s_)) {
-        c->setRunParams(runParams);
-        c->prepare(n, m);
+    // Only the calculators the run hands slices to make their buffers now;
+    // the others keep theirs until a run of theirs needs them.
+    for (int i = 0; i < ctCalc2s_.size(); ++i) {
+        ctCalc2s_[i]->setRunParams(runParams);
+        if (i < runParams.calculatorsUsed)
+            ctCalc2s_[i]->prepare(n, m);
     }
 }
 

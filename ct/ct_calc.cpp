@@ -204,6 +204,7 @@ void CtCalc::calcAll()
     // Nothing can change the region during this one pass, so it is read once
     // and all projections go through the kernel's cache-friendly pass.
     const QRectF r = calcRegion();
+    bp.setThreads(runParams ? runParams->sliceThreads : 1);
     bp.backProjectAll(r.left(), r.top(), r.right(), r.bottom(), angleOffset());
     genResImage();
     endCt();

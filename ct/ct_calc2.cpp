@@ -139,6 +139,7 @@ QString CtCalc2::reconstructSlice(bool rotAxIsV, double cor, int slice)
         fourier.release();
         resultFourier = false;
         kernel.setFilter(runParams.filter);
+        kernel.setThreads(runParams.sliceThreads);
         // reconstruct() prepares the kernel again whenever this sinogram needs
         // another N or M than the one prepared, and clears the grid.
         if (!kernel.reconstruct(

@@ -22,6 +22,8 @@ struct CtRunParams {
     int sliceTo = 0; // last slice of a range run (inclusive)
     int sliceStep = 1; // signed step: negative when sliceTo < sliceFrom
     int threads = 1; // parallel calculators taking part in a range run
+    int sliceThreads = 1; // threads one slice's back-projection may use (see sliceThreadsFor)
+    int calculatorsUsed = 1; // parallel calculators the run hands slices to (calculatorsFor)
     int currentSlice = 0; // next slice a range run hands out
     double upperLimit = 10.0; // data auto-save limits and offset
     double lowerLimit = -10.0;

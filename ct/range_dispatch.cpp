@@ -5,6 +5,21 @@
 #include <climits>
 #include <cstdlib>
 
+int sliceThreadsFor(int threads, int calculators, qint64 slices)
+{
+    const int t = std::clamp(threads, 1, std::max(calculators, 1));
+    const qint64 atOnce = std::clamp<qint64>(slices, 1, t);
+    return int(t / atOnce);
+}
+
+int calculatorsFor(int threads, int calculators, qint64 slices)
+{
+    if (calculators < 1)
+        return 0;
+    const int t = std::clamp(threads, 1, calculators);
+    return int(std::clamp<qint64>(slices, 1, t));
+}
+
 RangeDispatch::RangeDispatch(QObject *parent)
     : QObject(parent)
     , corFor([](const CtRunParams &p, int) { return p.cor; })

@@ -19,6 +19,16 @@
 #include <functional>
 #include <vector>
 
+// Threads one slice's back-projection may use when a run allowed `threads`
+// threads (at most `calculators`, at least 1) reconstructs `slices` slices or
+// centres: the threads its calculators would leave idle are shared out evenly
+// between the slices that run at once, so the run never uses more than
+// `threads` in total. A single slice gets them all.
+int sliceThreadsFor(int threads, int calculators, qint64 slices);
+// The parallel calculators such a run hands slices (or centres) to: the first
+// min(threads, slices), at least 1 (a run with no calculator has none).
+int calculatorsFor(int threads, int calculators, qint64 slices);
+
 class RangeDispatch : public QObject {
     Q_OBJECT
 public:

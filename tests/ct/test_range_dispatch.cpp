@@ -84,6 +84,8 @@ private slots:
     void sharedRangeCoversEverySliceOnce_data();
     void sharedRangeCoversEverySliceOnce();
     void sharedCentresAndUnsharedSingleSlice();
+    void threadsPerSliceStayWithinTheRun_data();
+    void threadsPerSliceStayWithinTheRun();
 };
 
 void TestRangeDispatch::eightCalculatorsSixThreads()
@@ -399,6 +401,39 @@ void TestRangeDispatch::sharedCentresAndUnsharedSingleSlice()
     QCOMPARE(r.slices(), std::vector<int>({ 3 }));
     d.setShare(2, 2);
     QCOMPARE(d.shareParts(), 1);
+}
+
+void TestRangeDispatch::threadsPerSliceStayWithinTheRun_data()
+{
+    QTest::addColumn<int>("threads");
+    QTest::addColumn<int>("calculators");
+    QTest::addColumn<qint64>("slices");
+    QTest::addColumn<int>("perSlice");
+    QTest::addColumn<int>("used");
+    QTest::newRow("one slice, two threads") << 2 << 2 << qint64(1) << 2 << 1;
+    QTest::newRow("one slice, one thread") << 1 << 2 << qint64(1) << 1 << 1;
+    QTest::newRow("two slices, two threads") << 2 << 2 << qint64(2) << 1 << 2;
+    QTest::newRow("range longer than threads") << 2 << 2 << qint64(500) << 1 << 2;
+    QTest::newRow("3 slices, 8 threads") << 8 << 8 << qint64(3) << 2 << 3;
+    QTest::newRow("3 slices, 6 of 8 threads") << 6 << 8 << qint64(3) << 2 << 3;
+    QTest::newRow("threads beyond calculators") << 16 << 4 << qint64(1) << 4 << 1;
+    QTest::newRow("no threads asked") << 0 << 4 << qint64(1) << 1 << 1;
+    QTest::newRow("no calculator") << 4 << 0 << qint64(1) << 1 << 0;
+    QTest::newRow("no slice counts as one") << 4 << 4 << qint64(0) << 4 << 1;
+}
+
+void TestRangeDispatch::threadsPerSliceStayWithinTheRun()
+{
+    QFETCH(int, threads);
+    QFETCH(int, calculators);
+    QFETCH(qint64, slices);
+    QFETCH(int, perSlice);
+    QFETCH(int, used);
+    const int t = sliceThreadsFor(threads, calculators, slices);
+    QCOMPARE(t, perSlice);
+    QCOMPARE(calculatorsFor(threads, calculators, slices), used);
+    // The slices that run at once never use more threads than the run allows.
+    QVERIFY(std::max(used, 1) * t <= std::max(1, std::min(threads, std::max(calculators, 1))));
 }
 
 VORLO_TEST(TestRangeDispatch)

@@ -92,7 +92,6 @@ Body::Body(QWidget *parent)
 Body::Body(int calculators, QWidget *parent)
     : QFrame(parent)
     , ui(new Ui::Body)
-    , setupDialog(new QFileDialog)
     , calculatorCount(std::max(1, calculators))
 {
     // 1. Workers and panels, each worker thread started before its first
@@ -265,7 +264,6 @@ Body::Body(int calculators, QWidget *parent)
     connect(ui->SelI0Files, &SelectDataFiles::filesSelected, this, &Body::i0FilesSelected);
     connect(ui->SaveSetup, &QPushButton::clicked, this, &Body::showSaveSetupD);
     connect(ui->LoadSetup, &QPushButton::clicked, this, &Body::showLoadSetupD);
-    connect(setupDialog.get(), &QFileDialog::fileSelected, this, &Body::saveLoadFileSelected);
     connect(rangeDispatch, &RangeDispatch::startCt, this,
         [this](int i, bool v, double cor, int slice, bool show) {
             if (i >= 0 && i < ctCalc2s_.size())
@@ -289,11 +287,7 @@ Body::Body(int calculators, QWidget *parent)
     ui->ShowAdditionalAdditionalInfo->setVisible(more);
     ui->AdditionalAdditionalInfo->setVisible(ui->ShowAdditionalAdditionalInfo->isChecked());
 
-    // 9. The setup dialog.
-    setupDialog->setAcceptMode(QFileDialog::AcceptSave);
-    setupDialog->setFileMode(QFileDialog::AnyFile);
-    setupDialog->setNameFilters({ QStringLiteral("*.cfg"), QStringLiteral("*.*") });
-    setupDialog->setDirectory(dataRoot());
+    // 9. The setup dialog is made when it is first opened (setupFileDialog).
 
     // 10. The configuration lines, as commands.
     commandTable = std::make_unique<CommandTable>(*this);
@@ -1420,20 +1414,33 @@ void Body::noticedStage(QString msg, qlonglong dEt)
     ui->TotalET->setText(QString::number(xafsBatch_ ? xafsBatch_->totalSeconds() : 0));
 }
 
+QFileDialog *Body::setupFileDialog()
+{
+    if (!setupDialog) {
+        setupDialog = std::make_unique<QFileDialog>();
+        setupDialog->setNameFilters({ QStringLiteral("*.cfg"), QStringLiteral("*.*") });
+        setupDialog->setDirectory(dataRoot());
+        connect(setupDialog.get(), &QFileDialog::fileSelected, this, &Body::saveLoadFileSelected);
+    }
+    return setupDialog.get();
+}
+
 void Body::showSaveSetupD()
 {
     saveSetupMode = true;
-    setupDialog->setAcceptMode(QFileDialog::AcceptSave);
-    setupDialog->setFileMode(QFileDialog::AnyFile);
-    setupDialog->show();
+    QFileDialog *d = setupFileDialog();
+    d->setAcceptMode(QFileDialog::AcceptSave);
+    d->setFileMode(QFileDialog::AnyFile);
+    d->show();
 }
 
 void Body::showLoadSetupD()
 {
     saveSetupMode = false;
-    setupDialog->setAcceptMode(QFileDialog::AcceptOpen);
-    setupDialog->setFileMode(QFileDialog::ExistingFile);
-    setupDialog->show();
+    QFileDialog *d = setupFileDialog();
+    d->setAcceptMode(QFileDialog::AcceptOpen);
+    d->setFileMode(QFileDialog::ExistingFile);
+    d->show();
 }
 
 void Body::saveLoadFileSelected(QString fname)

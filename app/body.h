@@ -289,6 +289,8 @@ private:
 
     std::unique_ptr<Ui::Body> ui;
 
+    // The setup file dialog, made when Save Setup or Load Setup first opens it.
+    QFileDialog *setupFileDialog();
     std::unique_ptr<QFileDialog> setupDialog;
     QPen pen1, pen2, pen3, pen4, pen5, pen6;
 

@@ -11,32 +11,46 @@
 SelectAFile::SelectAFile(QWidget *parent)
     : QFrame(parent)
     , ui(std::make_unique<Ui::SelectAFile>())
-    , fileDialog(std::make_unique<QFileDialog>())
+    , dialogDir(dataRoot())
 {
     ui->setupUi(this);
     ui->Name->hide();
     ui->AddTag->hide();
-
-    fileDialog->setOption(QFileDialog::DontUseNativeDialog);
-    fileDialog->setDirectory(dataRoot());
     setMode(OpenMode);
 
-    connect(ui->Select, &QPushButton::clicked, fileDialog.get(), &QFileDialog::show);
-    connect(fileDialog.get(), &QFileDialog::fileSelected, this, &SelectAFile::fileSelected0);
+    connect(ui->Select, &QPushButton::clicked, this, [this] { dialog()->show(); });
     connect(ui->Clear, &QPushButton::clicked, this, &SelectAFile::clear0);
 }
 
 SelectAFile::~SelectAFile() = default;
 
+QFileDialog *SelectAFile::dialog() const
+{
+    if (!fileDialog) {
+        fileDialog = std::make_unique<QFileDialog>();
+        fileDialog->setOption(QFileDialog::DontUseNativeDialog);
+        fileDialog->setDirectory(dialogDir);
+        applyMode();
+        connect(fileDialog.get(), &QFileDialog::fileSelected, this, &SelectAFile::fileSelected0);
+    }
+    return fileDialog.get();
+}
+
 void SelectAFile::setMode(int m)
 {
     selMode = m;
+    if (fileDialog)
+        applyMode();
+}
+
+void SelectAFile::applyMode() const
+{
+    const int m = selMode;
     if (m == OpenMode) {
         fileDialog->setAcceptMode(QFileDialog::AcceptOpen);
         fileDialog->setFileMode(QFileDialog::ExistingFile);
-        fileDialog->setNameFilters(
-            { tr("Img file (*.img)"), tr("Tiff file (*.tif *.tiff)"),
-                tr("HDF5 file (*.h5 *.hdf5 *.hdf *.nxs)"), tr("Any file (* *.*)") });
+        fileDialog->setNameFilters({ tr("Img file (*.img)"), tr("Tiff file (*.tif *.tiff)"),
+            tr("HDF5 file (*.h5 *.hdf5 *.hdf *.nxs)"), tr("Any file (* *.*)") });
     } else if (m == SaveMode) {
         fileDialog->setAcceptMode(QFileDialog::AcceptSave);
         fileDialog->setFileMode(QFileDialog::AnyFile);

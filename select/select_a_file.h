@@ -34,7 +34,10 @@ public:
     // Shows or hides Name and AddTag (hidden at construction).
     void setNameAndTagVisible(bool f);
     void setSelectText(const QString &text);
-    QFileDialog *dialog() const { return fileDialog.get(); }
+    // The file dialog, made when it is first needed (the Select button or
+    // this call), so that a window whose dialogs are never opened does not
+    // pay for them.
+    QFileDialog *dialog() const;
 
 signals:
     void fileSelected(QString fname);
@@ -54,5 +57,8 @@ protected:
 private:
     std::unique_ptr<Ui::SelectAFile> ui;
     int selMode = OpenMode;
-    std::unique_ptr<QFileDialog> fileDialog;
+    void applyMode() const;
+
+    mutable std::unique_ptr<QFileDialog> fileDialog;
+    QString dialogDir; // the folder the dialog opens in when it is made
 };

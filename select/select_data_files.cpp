@@ -25,7 +25,7 @@ constexpr int maxMultiTimes = 100000;
 SelectDataFiles::SelectDataFiles(QWidget *parent)
     : QFrame(parent)
     , ui(std::make_unique<Ui::SelectDataFiles>())
-    , fileDialog(std::make_unique<QFileDialog>())
+    , dialogDir(dataRoot())
 {
     ui->setupUi(this);
     fitNumberField(ui->ExpTime, QStringLiteral("0.888888"));
@@ -40,16 +40,7 @@ SelectDataFiles::SelectDataFiles(QWidget *parent)
     newOrAdd->addButton(ui->LoadNewFiles);
     newOrAdd->addButton(ui->AddFiles);
 
-    fileDialog->setOption(QFileDialog::DontUseNativeDialog);
-    fileDialog->setAcceptMode(QFileDialog::AcceptOpen);
-    fileDialog->setFileMode(QFileDialog::ExistingFiles);
-    fileDialog->setNameFilters(
-        { tr("Itex File (*.img)"), tr("Tiff File (*.tif *.tiff)"),
-            tr("HDF5 File (*.h5 *.hdf5 *.hdf *.nxs)"), tr("Any Files (* *.*)") });
-    fileDialog->setDirectory(dataRoot());
-
-    connect(ui->Select, &QPushButton::clicked, fileDialog.get(), &QFileDialog::show);
-    connect(fileDialog.get(), &QFileDialog::filesSelected, this, &SelectDataFiles::chosenFiles);
+    connect(ui->Select, &QPushButton::clicked, this, [this] { dialog()->show(); });
     connect(ui->Clear, &QPushButton::clicked, this, &SelectDataFiles::clearFiles);
     connect(ui->Selected, qOverload<int>(&QComboBox::currentIndexChanged), this,
         &SelectDataFiles::currentIndexChanged);
@@ -58,6 +49,21 @@ SelectDataFiles::SelectDataFiles(QWidget *parent)
 }
 
 SelectDataFiles::~SelectDataFiles() = default;
+
+QFileDialog *SelectDataFiles::dialog() const
+{
+    if (!fileDialog) {
+        fileDialog = std::make_unique<QFileDialog>();
+        fileDialog->setOption(QFileDialog::DontUseNativeDialog);
+        fileDialog->setAcceptMode(QFileDialog::AcceptOpen);
+        fileDialog->setFileMode(QFileDialog::ExistingFiles);
+        fileDialog->setNameFilters({ tr("Itex File (*.img)"), tr("Tiff File (*.tif *.tiff)"),
+            tr("HDF5 File (*.h5 *.hdf5 *.hdf *.nxs)"), tr("Any Files (* *.*)") });
+        fileDialog->setDirectory(dialogDir);
+        connect(fileDialog.get(), &QFileDialog::filesSelected, this, &SelectDataFiles::chosenFiles);
+    }
+    return fileDialog.get();
+}
 
 void SelectDataFiles::chosenFiles(const QStringList &files)
 {
@@ -258,7 +264,10 @@ void SelectDataFiles::setSimpleMode(bool f)
 
 void SelectDataFiles::setDialogDirAndSelect(const QString &dir, const QStringList &patterns)
 {
-    fileDialog->setDirectory(dir);
+    if (fileDialog)
+        fileDialog->setDirectory(dir);
+    else
+        dialogDir = dir;
     selectFilesInDir(dir, patterns);
 }
 
@@ -266,7 +275,9 @@ void SelectDataFiles::selectFilesInDir(const QString &dir, const QStringList &pa
 {
     if (ui->LoadNewFiles->isChecked()) {
         clearFiles();
-        qCDebug(vorloTrace) << "clear files" << fileDialog->directory().absolutePath();
+        qCDebug(vorloTrace) << "clear files"
+                            << (fileDialog ? fileDialog->directory().absolutePath()
+                                           : QDir(dialogDir).absolutePath());
     }
     // Only files: "." and ".." and sub-directories match a pattern such as "*"
     // but are not images, and the first one would be the multi-times file.

@@ -45,7 +45,9 @@ public:
     int currentIndex() const;
     void setTitle(const QString &text);
     void setSelectText(const QString &text);
-    QFileDialog *dialog() const { return fileDialog.get(); }
+    // The file dialog, made when it is first needed (the Select button or
+    // this call).
+    QFileDialog *dialog() const;
     // Text the file box shows for its current entry in a given width: the
     // path elided in the middle, so that the file name stays in sight.
     QString shownText(int width) const;
@@ -79,6 +81,7 @@ private:
 
     std::unique_ptr<Ui::SelectDataFiles> ui;
     QButtonGroup *newOrAdd = nullptr;
-    std::unique_ptr<QFileDialog> fileDialog;
+    mutable std::unique_ptr<QFileDialog> fileDialog;
+    QString dialogDir; // the folder the dialog opens in when it is made
     QString problem; // why files of the last choice were refused
 };

@@ -11,8 +11,7 @@ class SelectDir;
 
 // One directory, chosen with a non-modal directory dialog that opens in the
 // data root and afterwards remembers where it was last.
-class SelectDir : public QFrame
-{
+class SelectDir : public QFrame {
     Q_OBJECT
 
 public:
@@ -24,7 +23,9 @@ public:
     // Points the dialog at dir, shows dir and reports it as chosen, as if the
     // user had picked it in the dialog (used by commands and setup files).
     void chooseDir(const QString &dir);
-    QFileDialog *dialog() const { return fileDialog.get(); }
+    // The directory dialog, made when it is first needed (the Select button
+    // or this call).
+    QFileDialog *dialog() const;
 
 signals:
     void aDirSelected(QString dir);
@@ -34,5 +35,6 @@ public slots:
 
 private:
     std::unique_ptr<Ui::SelectDir> ui;
-    std::unique_ptr<QFileDialog> fileDialog;
+    mutable std::unique_ptr<QFileDialog> fileDialog;
+    QString dialogDir; // the folder the dialog opens in when it is made
 };

@@ -108,8 +108,20 @@ QImage Sinogram::fullTurnImage(const HSgm &h, const LevelMap &map)
     return img;
 }
 
+void Sinogram::showEvent(QShowEvent *e)
+{
+    QFrame::showEvent(e);
+    if (pendingPicture)
+        genImage();
+}
+
 void Sinogram::genImage()
 {
+    if (!isVisible()) {
+        pendingPicture = true;
+        return;
+    }
+    pendingPicture = false;
     ImgDispWPV *disp = ui->DispSinogram;
     if (!sgm.built()) {
         disp->image() = QImage();
@@ -185,6 +197,10 @@ void Sinogram::genFouSImage()
 {
     if (!ui->GenFouS->isChecked())
         return;
+    if (!isVisible()) {
+        pendingPicture = true; // genImage makes both
+        return;
+    }
     ImgDispWPV *disp = ui->DispFouS;
     const std::vector<double> mag = fourierMagnitudes(sgm);
     if (mag.empty()) {

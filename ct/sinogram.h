@@ -36,6 +36,10 @@ public:
     const HSgm *hSgm() const { return &sgm; }
     // Extremes of the raw values of the last picture.
     double rawMin() const { return rawMin_; }
+    // The pictures wait for the panel to be shown: a sinogram built while it
+    // is hidden (always so in a run without window) gets its pictures when
+    // the panel appears, so hidden rebuilds cost only the data.
+    bool picturePending() const { return pendingPicture; }
     double rawMax() const { return rawMax_; }
 
     ImgDispWPV *sinogramDisplay() const;
@@ -69,6 +73,9 @@ public slots:
     void genFouSImage();
     void setGenFouS(bool f);
 
+protected:
+    void showEvent(QShowEvent *e) override;
+
 private:
     bool autoUpdate() const;
     void rebuildIfAuto();
@@ -79,4 +86,5 @@ private:
     HSgm sgm;
     double rawMin_ = 0.0;
     double rawMax_ = 0.0;
+    bool pendingPicture = false;
 };

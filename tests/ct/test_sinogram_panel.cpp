@@ -14,12 +14,15 @@
 class TestSinogramPanel : public QObject {
     Q_OBJECT
 
-    // A panel wired to its Proc Control as the main window does it.
+    // A panel wired to its Proc Control as the main window does it, shown
+    // (a hidden panel leaves its pictures for later) unless asked otherwise.
     struct Rig {
         ProcCtrl proc;
         Sinogram panel;
-        Rig(ImgDatas *stack)
+        Rig(ImgDatas *stack, bool shown = true)
         {
+            if (shown)
+                panel.show();
             panel.setProcCtrl(&proc);
             panel.setImgDatas(stack);
             QObject::connect(&proc, SIGNAL(sliceNoUpdated()), &panel, SLOT(sliceNoUpdated()));
@@ -75,6 +78,57 @@ private slots:
             }
         QCOMPARE(int(img.constScanLine(0)[0]), 0);
         QCOMPARE(int(img.constScanLine(5)[0]), 255);
+    }
+
+    // While the panel is hidden (as in a run without window) a rebuild makes
+    // only the data; showing it makes the very pictures a shown panel has.
+    void hiddenPanelDrawsWhenShown()
+    {
+        phantom::Stack s;
+        QVERIFY(ramps(s));
+        Rig shown(&s.stack);
+        Rig hidden(&s.stack, false);
+        for (Rig *r : { &shown, &hidden }) {
+            r->panel.setGenFouS(true);
+            r->proc.setRotAxIsV(true);
+            r->proc.setAutoUpdate(true);
+            r->proc.setSliceNo(2);
+            r->proc.setCor(7.0);
+        }
+        QVERIFY(hidden.panel.hSgm()->built());
+        QCOMPARE(hidden.panel.hSgm()->slice, 2);
+        QCOMPARE(hidden.panel.hSgm()->width, shown.panel.hSgm()->width);
+        for (int k = 0; k < 3; ++k)
+            for (int j = 0; j < hidden.panel.hSgm()->width; ++j)
+                QCOMPARE(hidden.panel.hSgm()->sgmRow(k)[j], shown.panel.hSgm()->sgmRow(k)[j]);
+        QVERIFY(hidden.panel.picturePending());
+        QVERIFY(hidden.panel.sinogramDisplay()->image().isNull());
+        QVERIFY(hidden.panel.fourierDisplay()->image().isNull());
+        QVERIFY(!shown.panel.picturePending());
+
+        hidden.panel.show();
+        QVERIFY(!hidden.panel.picturePending());
+        QCOMPARE(hidden.panel.sinogramDisplay()->image(), shown.panel.sinogramDisplay()->image());
+        QCOMPARE(hidden.panel.fourierDisplay()->image(), shown.panel.fourierDisplay()->image());
+        QVERIFY(!hidden.panel.sinogramDisplay()->image().isNull());
+        QCOMPARE(hidden.panel.rawMin(), shown.panel.rawMin());
+        QCOMPARE(hidden.panel.rawMax(), shown.panel.rawMax());
+        QCOMPARE(hidden.panel.sinogramDisplay()->colorBar().minV(),
+            shown.panel.sinogramDisplay()->colorBar().minV());
+
+        // Hidden again, a new slice changes the data at once, the picture on showing.
+        // (Each slice's ramp fills the whole grey scale: the bar tells them apart.)
+        hidden.panel.hide();
+        const ColorBar &bar = hidden.panel.sinogramDisplay()->colorBar();
+        const double minBefore = bar.minV();
+        hidden.proc.setSliceNo(5);
+        shown.proc.setSliceNo(5);
+        QCOMPARE(hidden.panel.hSgm()->slice, 5);
+        QCOMPARE(bar.minV(), minBefore);
+        hidden.panel.show();
+        QCOMPARE(hidden.panel.sinogramDisplay()->image(), shown.panel.sinogramDisplay()->image());
+        QCOMPARE(bar.minV(), shown.panel.sinogramDisplay()->colorBar().minV());
+        QVERIFY(bar.minV() != minBefore);
     }
 
     void horizontalAxisReadsColumns()

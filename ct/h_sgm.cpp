@@ -12,6 +12,13 @@
 
 bool HSgm::resize(int newWidth, int newRows)
 {
+    if (built() && newWidth > 0 && newRows > 0
+        && std::size_t(newWidth) * std::size_t(newRows)
+            == std::size_t(width) * std::size_t(rows)) {
+        width = newWidth;
+        rows = newRows;
+        return true;
+    }
     sgm.reset();
     raw.reset();
     width = newWidth;

@@ -25,6 +25,8 @@ struct HSgm {
 
     // Frees both arrays, stores width and rows, and allocates both arrays with
     // width * rows values (contents undefined) when that product is positive.
+    // Arrays that already hold exactly that many values are kept instead (a
+    // rebuild of the same size writes over them: no new pages to fault in).
     // Returns false (arrays absent, sizes kept) when the allocation fails.
     bool resize(int width, int rows);
 

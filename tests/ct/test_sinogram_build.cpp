@@ -227,20 +227,34 @@ void TestSinogramBuild::buildsRowsAndColumns()
     fx.bg = fx.image("bg.img", w, h, [](int, int) { return 50; });
     QVERIFY(fx.i0 && fx.bg);
 
+    // The same holder for two slices: the second build of the same size
+    // writes over the first one's arrays, every value of them.
     HSgm s;
-    const int slice = 2;
-    QVERIFY(genSinogram0(&s, &fx.stack, rotAxIsV, 5.5, slice));
-    QCOMPARE(s.width, 9); // half 5: samples at 1.5 ... 9.5
-    QCOMPARE(s.rows, 4);
-    QCOMPARE(s.slice, slice);
-    for (int k = 0; k < 4; ++k)
-        for (int j = 0; j < 9; ++j) {
-            const double p = 1.5 + j;
-            const double raw = 200 + 10 * k + 3 * p + slice;
-            QCOMPARE(s.rawRow(k)[j], raw);
-            const double expect = std::log((1000 + p - 50) / (raw - 50));
-            QVERIFY(std::abs(s.sgmRow(k)[j] - expect) < 1e-12);
+    const double *arrays[2] = {};
+    for (int slice : { 2, 4 }) {
+        QVERIFY(genSinogram0(&s, &fx.stack, rotAxIsV, 5.5, slice));
+        QCOMPARE(s.width, 9); // half 5: samples at 1.5 ... 9.5
+        QCOMPARE(s.rows, 4);
+        QCOMPARE(s.slice, slice);
+        for (int k = 0; k < 4; ++k)
+            for (int j = 0; j < 9; ++j) {
+                const double p = 1.5 + j;
+                const double raw = 200 + 10 * k + 3 * p + slice;
+                QCOMPARE(s.rawRow(k)[j], raw);
+                const double expect = std::log((1000 + p - 50) / (raw - 50));
+                QVERIFY(std::abs(s.sgmRow(k)[j] - expect) < 1e-12);
+            }
+        if (slice == 2) {
+            arrays[0] = s.sgm.get();
+            arrays[1] = s.raw.get();
         }
+    }
+    QCOMPARE(s.sgm.get(), arrays[0]);
+    QCOMPARE(s.raw.get(), arrays[1]);
+    // Another centre, another width: the arrays are made again.
+    QVERIFY(genSinogram0(&s, &fx.stack, rotAxIsV, 3.0, 1));
+    QCOMPARE(s.width, 5);
+    QCOMPARE(s.rawRow(3)[4], 200 + 10 * 3 + 3 * 5.0 + 1);
 }
 
 void TestSinogramBuild::nonPositiveDifferences()

@@ -774,6 +774,8 @@ void Body::finishedLoadDataFiles()
     ProcCtrl *pc = ui->procCtrl;
     const bool v = pc->rotAxIsV();
     // Defaults come from the image size: without any image there is none.
+    // The sinogram is rebuilt once, below, not after each of them.
+    sinogram_->setRebuildsHeld(true);
     if (w > 0 && h > 0) {
         if (resetSliceToOnLoad || !keep) {
             pc->setSliceTo((v ? h : w) - 1);
@@ -788,6 +790,7 @@ void Body::finishedLoadDataFiles()
             resetCorOnLoad = false;
         }
     }
+    sinogram_->setRebuildsHeld(false);
     const int n = imgDatas_->count();
     // The file box tells whether the last choice was loaded whole.
     ui->CTFiles->setStat(

@@ -42,7 +42,7 @@ bool Sinogram::autoUpdate() const { return procCtrl && procCtrl->autoUpdate(); }
 
 void Sinogram::rebuildIfAuto()
 {
-    if (!autoUpdate())
+    if (!autoUpdate() || rebuildsHeld)
         return;
     genSinogram();
     genImage();

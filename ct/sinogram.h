@@ -40,6 +40,9 @@ public:
     // is hidden (always so in a run without window) gets its pictures when
     // the panel appears, so hidden rebuilds cost only the data.
     bool picturePending() const { return pendingPicture; }
+    // While held, Proc Control's changes rebuild nothing: for a caller that
+    // changes several of them at once and then rebuilds once itself.
+    void setRebuildsHeld(bool held) { rebuildsHeld = held; }
     double rawMax() const { return rawMax_; }
 
     ImgDispWPV *sinogramDisplay() const;
@@ -87,4 +90,5 @@ private:
     double rawMin_ = 0.0;
     double rawMax_ = 0.0;
     bool pendingPicture = false;
+    bool rebuildsHeld = false;
 };

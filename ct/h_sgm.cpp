@@ -13,8 +13,7 @@
 bool HSgm::resize(int newWidth, int newRows)
 {
     if (built() && newWidth > 0 && newRows > 0
-        && std::size_t(newWidth) * std::size_t(newRows)
-            == std::size_t(width) * std::size_t(rows)) {
+        && std::size_t(newWidth) * std::size_t(newRows) == std::size_t(width) * std::size_t(rows)) {
         width = newWidth;
         rows = newRows;
         return true;

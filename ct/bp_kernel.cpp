@@ -35,6 +35,9 @@ static_assert(kFront >= kBpRowPadFront && kBack >= kBpRowPadBack, "row padding")
 constexpr int kTileZ = 32;
 constexpr int kTileX = 256;
 
+// Rows of the filter and of the pair tables a thread takes at a time.
+constexpr int kRowChunk = 16;
+
 } // namespace
 
 struct BpKernel::Impl {
@@ -51,12 +54,23 @@ struct BpKernel::Impl {
     std::size_t pairStride = 0;
     std::vector<std::vector<double>> tiles; // per thread: the block the pair routine works on
     std::vector<BpProjection> proj;
+    // Transform buffers of the helper threads of reconstruct (N values each),
+    // made on first use; the calling thread uses the four above.
+    struct Buffers {
+        fftw_complex *fwdIn, *fwdOut, *bwdIn, *bwdOut;
+    };
+    std::vector<Buffers> helperBuffers;
 
     double *filtRow(int i) const { return filt + std::size_t(i) * stride + kFront; }
     double *pairRow(int i) const { return pairs + std::size_t(i) * pairStride; }
 
+    Buffers own() const { return { fwdIn, fwdOut, bwdIn, bwdOut }; }
+
     ~Impl()
     {
+        for (const Buffers &b : helperBuffers)
+            for (fftw_complex *p : { b.fwdIn, b.fwdOut, b.bwdIn, b.bwdOut })
+                FftwPlanner::free(p);
         FftwPlanner::destroy(fwd);
         FftwPlanner::destroy(bwd);
         FftwPlanner::free(fwdIn);
@@ -257,13 +271,21 @@ void BpKernel::transformRow(int i, const double *samples)
         std::memcpy(d->filtRow(i), samples, std::size_t(n_) * sizeof(double));
         return;
     }
+    rampTransform(i, samples, d->fwdIn, d->fwdOut);
+}
+
+// The plans are executed on the given buffers (fftw_execute_dft): the
+// kernel's own ones or a helper thread's, all from fftw_malloc and so aligned
+// alike, which gives every row the same arithmetic whichever thread does it.
+void BpKernel::rampTransform(int i, const double *samples, Complex *in, Complex *out)
+{
     for (int k = 0; k < n_; ++k) {
-        d->fwdIn[k][0] = samples[k];
-        d->fwdIn[k][1] = 0.0;
+        in[k][0] = samples[k];
+        in[k][1] = 0.0;
     }
-    fftw_execute(d->fwd);
-    std::memcpy(d->spectra + std::size_t(i) * std::size_t(n_), d->fwdOut,
-        std::size_t(n_) * sizeof(fftw_complex));
+    fftw_execute_dft(d->fwd, in, out);
+    std::memcpy(
+        d->spectra + std::size_t(i) * std::size_t(n_), out, std::size_t(n_) * sizeof(fftw_complex));
 }
 
 void BpKernel::filterRow(int i)
@@ -275,10 +297,14 @@ void BpKernel::filterRow(int i)
         padded_.apply(d->filtRow(i), d->filtRow(i), double(n_) / normDivisor());
         return;
     }
+    rampFilter(i, d->bwdIn, d->bwdOut);
+}
+
+void BpKernel::rampFilter(int i, Complex *in, Complex *out)
+{
     const int n = n_;
     const double twoPi = 2.0 * kPi;
     const fftw_complex *sp = d->spectra + std::size_t(i) * std::size_t(n);
-    fftw_complex *in = d->bwdIn;
     // Ramp |frequency| in units of 2pi / N: bins 0 ... N/2 - 1 rise, bins
     // N/2 ... N - 1 mirror bins N/2 ... 1; bin N/2 gets pi.
     for (int k = 0; k < n / 2; ++k) {
@@ -291,11 +317,11 @@ void BpKernel::filterRow(int i)
         in[n - mm][0] = sp[n - mm][0] * w;
         in[n - mm][1] = sp[n - mm][1] * w;
     }
-    fftw_execute(d->bwd);
+    fftw_execute_dft(d->bwd, in, out);
     const double norm = normDivisor();
     double *f = d->filtRow(i);
     for (int k = 0; k < n; ++k)
-        f[k] = d->bwdOut[k][0] / norm;
+        f[k] = out[k][0] / norm;
 }
 
 const double *BpKernel::filtered(int i) const
@@ -533,12 +559,15 @@ void BpKernel::backProjectAll(double x0, double z0, double x1, double z1, double
     const BpTileAdd tileAdd = routine_ == BpRoutine::Avx2Pairs ? bpTileAddAvx2() : nullptr;
     if (tileAdd && ensurePairs()) {
         d->proj.resize(std::size_t(m));
-        for (int i = 0; i < m; ++i) {
-            bpFillPairs(d->filtRow(i), n, d->pairRow(i));
-            d->proj[std::size_t(i)].c = cs[std::size_t(i)];
-            d->proj[std::size_t(i)].s = sn[std::size_t(i)];
-            d->proj[std::size_t(i)].pairs = d->pairRow(i);
-        }
+        shareBlocks((m + kRowChunk - 1) / kRowChunk, threads_, [&](int chunk, int) {
+            const int end = std::min(m, (chunk + 1) * kRowChunk);
+            for (int i = chunk * kRowChunk; i < end; ++i) {
+                bpFillPairs(d->filtRow(i), n, d->pairRow(i));
+                d->proj[std::size_t(i)].c = cs[std::size_t(i)];
+                d->proj[std::size_t(i)].s = sn[std::size_t(i)];
+                d->proj[std::size_t(i)].pairs = d->pairRow(i);
+            }
+        });
         const BlockList list(n, xLo, zLo, xHi, zHi, kPairTileZ, kPairTileX);
         const int count = int(list.blocks.size());
         const int workers = std::max(1, std::min(threads_, count));
@@ -612,10 +641,43 @@ bool BpKernel::reconstruct(const double *sgm, int width, int rows, double x0, do
     if (!ensurePrepared(gridSizeFor(width), rows))
         return false;
     clearResult();
-    for (int i = 0; i < rows; ++i)
-        transformRow(i, sgm + std::size_t(i) * std::size_t(width));
-    for (int i = 0; i < rows; ++i)
-        filterRow(i);
+    const int workers = filterKind_ == ReconFilterKind::Ramp ? helpersReady(threads_ - 1) + 1 : 1;
+    if (workers > 1) {
+        // Rows are independent: chunks of them go to the threads, each with
+        // its own transform buffers.
+        shareBlocks((rows + kRowChunk - 1) / kRowChunk, workers, [&](int chunk, int worker) {
+            const Impl::Buffers b
+                = worker == 0 ? d->own() : d->helperBuffers[std::size_t(worker - 1)];
+            const int end = std::min(rows, (chunk + 1) * kRowChunk);
+            for (int i = chunk * kRowChunk; i < end; ++i) {
+                rampTransform(i, sgm + std::size_t(i) * std::size_t(width), b.fwdIn, b.fwdOut);
+                rampFilter(i, b.bwdIn, b.bwdOut);
+            }
+        });
+    } else {
+        for (int i = 0; i < rows; ++i)
+            transformRow(i, sgm + std::size_t(i) * std::size_t(width));
+        for (int i = 0; i < rows; ++i)
+            filterRow(i);
+    }
     backProjectAll(x0, z0, x1, z1, angleOffsetDeg);
     return true;
+}
+
+int BpKernel::helpersReady(int helpers)
+{
+    if (!d || helpers < 1)
+        return 0;
+    const std::size_t nn = std::size_t(n_);
+    while (d->helperBuffers.size() < std::size_t(helpers)) {
+        Impl::Buffers b { FftwPlanner::allocComplex(nn), FftwPlanner::allocComplex(nn),
+            FftwPlanner::allocComplex(nn), FftwPlanner::allocComplex(nn) };
+        if (!b.fwdIn || !b.fwdOut || !b.bwdIn || !b.bwdOut) {
+            for (fftw_complex *p : { b.fwdIn, b.fwdOut, b.bwdIn, b.bwdOut })
+                FftwPlanner::free(p);
+            break; // fewer helpers
+        }
+        d->helperBuffers.push_back(b);
+    }
+    return std::min(helpers, int(d->helperBuffers.size()));
 }

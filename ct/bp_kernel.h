@@ -108,7 +108,8 @@ public:
     // more, the grid's blocks are shared out between the caller and up to
     // threads - 1 short-lived helper threads; each pixel receives the same
     // operations in the same order, so the grid is bit for bit the one-thread
-    // grid. Values below 1 count as 1.
+    // grid. reconstruct shares the rows of the plain ramp filter likewise.
+    // Values below 1 count as 1.
     void setThreads(int t) { threads_ = t < 1 ? 1 : t; }
     int threads() const { return threads_; }
 
@@ -157,6 +158,14 @@ private:
 
     // Pair tables of the filtered rows for the pair routine (made once per size).
     bool ensurePairs();
+    // The ramp filter's two steps of one row on the given transform buffers
+    // (N complex values each: fftw_complex arrays).
+    using Complex = double[2];
+    void rampTransform(int i, const double *samples, Complex *in, Complex *out);
+    void rampFilter(int i, Complex *in, Complex *out);
+    // Makes transform buffers for up to `helpers` helper threads (kept for
+    // this size); the number that have theirs.
+    int helpersReady(int helpers);
 
     BpNormalisation norm_;
     BpRoutine routine_;

@@ -810,6 +810,7 @@ void TestKernel::threadsShareTheGridExactly_data()
     } cases[] = {
         { "1025x24 whole grid", 1025, 24, { 0, 0, 1024, 1024 } },
         { "301x31 whole grid", 301, 31, { 0, 0, 300, 300 } },
+        { "257x600 many rows to filter", 257, 600, { 0, 0, 256, 256 } },
         { "300x17 fractional region", 300, 17, { 13.7, 40.2, 281.5, 266.9 } },
         { "602x9 rows across the circle's edge", 602, 9, { 0, 250, 601, 530 } },
         { "211x12 one block only", 211, 12, { 90, 90, 110, 110 } },

@@ -37,7 +37,9 @@ public:
     // Starts watching; call after the batch has been loaded and started.
     void start();
 
-    static constexpr int pollMs = 100;
+    // How often the state is looked at: the program ends at most this long
+    // after its last piece of work (each look is two queued calls, cheap).
+    static constexpr int pollMs = 10;
 
     // The exit code of a run that has ended, from the counts of the main window.
     static int exitCode(int failedResults, int refusedInputs);

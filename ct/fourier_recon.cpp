@@ -33,6 +33,8 @@ constexpr int kMaxN = 16384;
 // Grid rows per band: points are spread band by band, so that the rows being
 // written stay in the processor's second-level cache.
 constexpr int kBandRows = 8;
+// Grid columns transformed together (see transformColumns()).
+constexpr int kColBlock = FourierRecon::columnBlock;
 constexpr std::uintptr_t kHugePage = std::uintptr_t(2) << 20;
 
 // Complex values per grid row: at least G/2 + 1, padded so that one row
@@ -137,7 +139,8 @@ std::size_t FourierRecon::bytesFor(int n, int m)
     const std::size_t bins = std::size_t(p / 2 + 1);
     const std::size_t grid = std::size_t(g) * std::size_t(rowLength(g)) * 16;
     const std::size_t result = std::size_t(n) * std::size_t(n) * 8;
-    const std::size_t rows = std::size_t(p) * 8 + bins * 16;
+    const std::size_t rows
+        = std::size_t(p) * 8 + bins * 16 + std::size_t(g) * std::size_t(kColBlock) * 16;
     const std::size_t tables = bins * 32 + std::size_t(n) * 8 + std::size_t(kTableRes + 2) * kW * 8
         + std::size_t(g / kBandRows + 2) * 8 * 2;
     // Up to two points per bin and projection (places), their values, and the
@@ -163,12 +166,15 @@ void FourierRecon::release()
 {
     FftwPlanner::destroy(rowPlan_);
     FftwPlanner::destroy(colPlan_);
+    FftwPlanner::destroy(colTailPlan_);
     FftwPlanner::destroy(lowRowsPlan_);
     FftwPlanner::destroy(highRowsPlan_);
     FftwPlanner::free(row_);
     FftwPlanner::free(rowSpec_);
     FftwPlanner::free(grid_);
-    rowPlan_ = colPlan_ = lowRowsPlan_ = highRowsPlan_ = nullptr;
+    FftwPlanner::free(colBuf_);
+    rowPlan_ = colPlan_ = colTailPlan_ = lowRowsPlan_ = highRowsPlan_ = nullptr;
+    colBuf_ = nullptr;
     row_ = rowSpec_ = grid_ = nullptr;
     weight_.clear();
     deapod_.clear();
@@ -197,7 +203,9 @@ bool FourierRecon::prepare(int n, ReconFilterKind kind)
     grid_ = reinterpret_cast<double *>(FftwPlanner::allocComplex(cells));
     row_ = FftwPlanner::allocReal(std::size_t(p));
     rowSpec_ = reinterpret_cast<double *>(FftwPlanner::allocComplex(std::size_t(p / 2 + 1)));
-    bool ok = grid_ && row_ && rowSpec_;
+    colBuf_ = reinterpret_cast<double *>(
+        FftwPlanner::allocComplex(std::size_t(g) * std::size_t(kColBlock)));
+    bool ok = grid_ && row_ && rowSpec_ && colBuf_;
 #ifdef __linux__
     // Spreading walks the grid across its rows: with 4 KiB pages nearly every
     // point needs another page-table walk. Large pages, where the system
@@ -222,10 +230,20 @@ bool FourierRecon::prepare(int n, ReconFilterKind kind)
         const int len[1] = { g };
         const int cols = g / 2 + 1;
         const int rowsKept = n / 2;
+        // The columns go kColBlock at a time through a buffer held in the
+        // processor's cache ([z][column]); the grid's own stride of a row
+        // makes every step of a transform read from another page.
+        fftw_complex *block = reinterpret_cast<fftw_complex *>(colBuf_);
+        const int tail = cols % kColBlock;
         colPlan_ = FftwPlanner::planLocked([&] {
-            return fftw_plan_many_dft(1, len, cols, grid, nullptr, rowLen, 1, grid, nullptr, rowLen,
-                1, FFTW_BACKWARD, FFTW_ESTIMATE);
+            return fftw_plan_many_dft(1, len, kColBlock, block, nullptr, kColBlock, 1, block,
+                nullptr, kColBlock, 1, FFTW_BACKWARD, FFTW_ESTIMATE);
         });
+        if (tail > 0)
+            colTailPlan_ = FftwPlanner::planLocked([&] {
+                return fftw_plan_many_dft(1, len, tail, block, nullptr, kColBlock, 1, block,
+                    nullptr, kColBlock, 1, FFTW_BACKWARD, FFTW_ESTIMATE);
+            });
         fftw_complex *upper = grid + std::size_t(g - rowsKept) * std::size_t(rowLen);
         double *upperOut = out + std::size_t(g - rowsKept) * std::size_t(rowLen) * 2;
         lowRowsPlan_ = FftwPlanner::planLocked([&] {
@@ -236,7 +254,7 @@ bool FourierRecon::prepare(int n, ReconFilterKind kind)
             return fftw_plan_many_dft_c2r(1, len, rowsKept, upper, nullptr, 1, rowLen, upperOut,
                 nullptr, 1, 2 * rowLen, FFTW_ESTIMATE);
         });
-        ok = rowPlan_ && colPlan_ && lowRowsPlan_ && highRowsPlan_;
+        ok = rowPlan_ && colPlan_ && (tail == 0 || colTailPlan_) && lowRowsPlan_ && highRowsPlan_;
     }
     if (ok) {
         try {
@@ -573,6 +591,30 @@ bool FourierRecon::makeGeometry(int rows, double angleOffsetDeg)
     return true;
 }
 
+void FourierRecon::transformColumns()
+{
+    const int g = g_;
+    const int cols = g / 2 + 1;
+    const int kept = n_ / 2;
+    const std::size_t stride = std::size_t(rowLen_) * 2;
+    for (int c0 = 0; c0 < cols; c0 += kColBlock) {
+        const int nc = std::min(kColBlock, cols - c0);
+        const std::size_t bytes = std::size_t(nc) * 16;
+        for (int z = 0; z < g; ++z)
+            std::memcpy(colBuf_ + std::size_t(z) * kColBlock * 2,
+                grid_ + std::size_t(z) * stride + std::size_t(c0) * 2, bytes);
+        fftw_execute_dft(nc == kColBlock ? colPlan_ : colTailPlan_,
+            reinterpret_cast<fftw_complex *>(colBuf_), reinterpret_cast<fftw_complex *>(colBuf_));
+        // Only the rows Z = 0 ... N/2 - 1 and G - N/2 ... G - 1 are kept.
+        for (int z = 0; z < g; ++z) {
+            if (z == kept)
+                z = g - kept;
+            std::memcpy(grid_ + std::size_t(z) * stride + std::size_t(c0) * 2,
+                colBuf_ + std::size_t(z) * kColBlock * 2, bytes);
+        }
+    }
+}
+
 bool FourierRecon::reconstruct(const double *sgm, int width, int rows, double x0, double z0,
     double x1, double z1, double angleOffsetDeg, ReconFilterKind kind)
 {
@@ -631,7 +673,7 @@ bool FourierRecon::reconstruct(const double *sgm, int width, int rows, double x0
         v[1] = 0.0;
     }
     spreadAll();
-    fftw_execute(colPlan_);
+    transformColumns();
     fftw_execute(lowRowsPlan_);
     fftw_execute(highRowsPlan_);
 

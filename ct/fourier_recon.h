@@ -36,7 +36,7 @@
 // one 2-D inverse real FFT of size G x G gives the slice on a field of view of
 // G pixels, of which the central N x N are kept and divided by the kernel's
 // transform (with W = 4, s = 1.5 the kernel's error stays well below the
-// replicas' 0.2 %; s = 2 made four fifths more grid for no visible gain)
+// replicas' 0.2 %; s = 2 made nearly twice the grid for no visible gain)
 //   phi^(xi) = W sinh(sqrt(beta^2 - (pi W xi)^2)) / sqrt(beta^2 - (pi W xi)^2),
 // at xi = X / G and Z / G (the apodisation correction).
 //
@@ -48,13 +48,14 @@
 //
 // One object serves one calculator in one thread. Its plans are made once per
 // size through the shared FFTW planner (serialised) and executed on its own
-// buffers. The points' places on the grid depend on N, M, the filter (which
-// replicas exist) and the angle offset, not on the data: they are made once
-// and kept for the following slices. Memory for N x M: the grid, G rows of a
-// little over G/2 + 1 complex values (16 bytes each), the N x N result
-// (8 bytes each), up to 2 M (P/2 + 1) places of 12 bytes, M (P/2 + 1) pairs
-// of values of 32 bytes, and O(N + M) tables; bytesFor() tells (about
-// 0.32 GB for 2048 x 1800).
+// buffers, the grid's columns a few at a time through a small buffer. The
+// points' places on the grid depend on N, M, the filter (which replicas
+// exist) and the angle offset, not on the data: they are made once and kept
+// for the following slices. Memory for N x M: the grid, G rows of a little
+// over G/2 + 1 complex values (16 bytes each), the N x N result (8 bytes
+// each), up to 2 M (P/2 + 1) places of 12 bytes, M (P/2 + 1) pairs of values
+// of 32 bytes, and O(N + M) tables; bytesFor() tells (about 0.32 GB for
+// 2048 x 1800).
 #include "ct/bp_kernel.h"
 #include "ct/recon_filter.h"
 
@@ -73,6 +74,8 @@ public:
 
     // Kernel taps per axis.
     static constexpr int kernelWidth = 4;
+    // Grid columns transformed together.
+    static constexpr int columnBlock = 8;
 
     // The grid length G for N: the smallest even 2^a 3^b 5^c 7^d >= max(1.5 N, 16);
     // 0 when N < 2 or too large to address.
@@ -146,6 +149,9 @@ private:
     bool makeGeometry(int rows, double angleOffsetDeg);
     // Spreads every point of taps_ with its value from values_ onto the grid.
     void spreadAll();
+    // The inverse transform along z of every column jx = 0 ... G/2, leaving
+    // the rows the row transforms read.
+    void transformColumns();
     // The general path of spreadAll for taps near jx = 0 or G/2.
     void spreadWrapped(int jx0, int jz0, const double *wx, const double *wz, double vr, double vi);
 
@@ -169,7 +175,9 @@ private:
     double *rowSpec_ = nullptr; // P/2 + 1 complex values, (re, im)
     double *grid_ = nullptr; // G rows of G/2 + 1 complex values; the real output in place
     fftw_plan_s *rowPlan_ = nullptr; // real-to-complex, length P
-    fftw_plan_s *colPlan_ = nullptr; // columns along z, complex, in place
+    double *colBuf_ = nullptr; // G x columnBlock complex values, [z][column]
+    fftw_plan_s *colPlan_ = nullptr; // columnBlock columns along z, complex, in colBuf_
+    fftw_plan_s *colTailPlan_ = nullptr; // the last (G/2 + 1) % columnBlock columns
     fftw_plan_s *lowRowsPlan_ = nullptr; // rows 0 ... N/2 - 1, complex-to-real, in place
     fftw_plan_s *highRowsPlan_ = nullptr; // rows G - N/2 ... G - 1
     // The points, by band of kBandRows grid rows for the fast path (the

@@ -362,15 +362,16 @@ constexpr std::uint32_t kValueMask = 0x7fffffffu;
 
 // The first tap j0 = ceil(a - W/2) and the fraction (j0 - (a - W/2)) in
 // 1 / kFracSteps cells, rounded.
-void firstTap(double a, int &j0, std::uint16_t &frac)
+inline void firstTap(double a, int &j0, std::uint16_t &frac)
 {
     const double b = a - 0.5 * kW;
     int j = int(b);
     if (double(j) < b)
         ++j;
     j0 = j;
-    const long f = std::lround((double(j) - b) * kFracSteps);
-    frac = std::uint16_t(std::min<long>(std::max<long>(f, 0), kFracSteps - 1));
+    // j - b lies in [0, 1): rounding by truncation of a non-negative value.
+    const int f = int((double(j) - b) * kFracSteps + 0.5);
+    frac = std::uint16_t(std::min(std::max(f, 0), kFracSteps - 1));
 }
 
 // The W tap weights of a point at fraction frac, interpolated in the table.

@@ -357,6 +357,8 @@ static_assert(kFracSteps % kTableRes == 0, "a table row spans whole fraction ste
 // Offset of jx0 in a stored cell, so that taps reaching left of column 0 stay
 // non-negative.
 constexpr int kCellBias = 16;
+// A stored cell holds the row and the biased column in 16 bits each.
+static_assert((3 * kMaxN + 1) / 2 + 64 < 65536, "the largest grid's rows and columns fit 16 bits");
 constexpr std::uint32_t kConjugate = 0x80000000u;
 constexpr std::uint32_t kValueMask = 0x7fffffffu;
 

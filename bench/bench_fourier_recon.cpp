@@ -3,7 +3,8 @@
 //                 or gridding), N x N from M projections, with the padded ramp;
 //                 method 0 = the back-projection (the kernel's chosen routine),
 //                 1 = Fourier gridding. Counters: seconds per slice (CPU time
-//                 of the benchmark's one thread), and for the Fourier method
+//                 of the benchmark's one thread) after a first slice that is
+//                 not timed (its seconds apart), and for the Fourier method
 //                 its memory and its RMS difference to the back-projection
 //                 inside the circle over the largest value of the slice.
 //   BM_RangeRun   a range run of 1 or 2 parallel calculators over a synthetic
@@ -111,6 +112,19 @@ void BM_Slice(benchmark::State &state)
         return;
     }
     state.SetLabel(fourier ? "fourier" : bpRoutineName(bp.routine()));
+    // One slice before the timing: a calculator reuses its buffers and tables
+    // from slice to slice, so what the first slice makes is not a per-slice
+    // cost.
+    const double warm0 = threadCpu();
+    const bool warm = fourier ? fr.reconstruct(sgm.data(), width, m, 0, 0, n, n, 0.0, kind)
+                              : bp.reconstruct(sgm.data(), width, m, 0, 0, n, n, 0.0);
+    // The first slice's CPU seconds (with the buffers' first touch and, for
+    // the Fourier method, the points' places).
+    state.counters["first_slice_s"] = threadCpu() - warm0;
+    if (!warm) {
+        state.SkipWithError("reconstruction failed");
+        return;
+    }
     const double cpu0 = threadCpu();
     for (auto _ : state) {
         const bool done = fourier ? fr.reconstruct(sgm.data(), width, m, 0, 0, n, n, 0.0, kind)
@@ -132,6 +146,14 @@ void BM_Slice(benchmark::State &state)
     if (fbpSeconds.count(key))
         state.counters["faster_than_fbp"] = fbpSeconds[key] / secs;
     state.counters["MB"] = double(FourierRecon::bytesFor(n, m)) / 1e6;
+    // VORLO_BENCH_DUMP names a folder for the Fourier slices (N x N doubles,
+    // fourier_N.raw), to compare builds.
+    const QString dump = qEnvironmentVariable("VORLO_BENCH_DUMP");
+    if (!dump.isEmpty()) {
+        QFile f(dump + QStringLiteral("/fourier_%1.raw").arg(n));
+        if (f.open(QIODevice::WriteOnly))
+            f.write(reinterpret_cast<const char *>(fr.result()), qint64(sizeof(double)) * n * n);
+    }
     auto it = fbpResult.find(key);
     if (it != fbpResult.end()) {
         double big = 0, sum = 0;

@@ -33,6 +33,8 @@ constexpr int kMaxN = 16384;
 // Grid rows per band: points are spread band by band, so that the rows being
 // written stay in the processor's second-level cache.
 constexpr int kBandRows = 8;
+// Grid columns transformed together (see transformColumns()).
+constexpr int kColBlock = FourierRecon::columnBlock;
 constexpr std::uintptr_t kHugePage = std::uintptr_t(2) << 20;
 
 // Complex values per grid row: at least G/2 + 1, padded so that one row
@@ -122,7 +124,7 @@ int FourierRecon::gridLengthFor(int n)
 {
     if (n < 2 || n > kMaxN)
         return 0;
-    long long g = std::max(2LL * n, 16LL);
+    long long g = std::max((3LL * n + 1) / 2, 16LL);
     while (g % 2 != 0 || !smooth7(g))
         ++g;
     return int(g);
@@ -137,12 +139,14 @@ std::size_t FourierRecon::bytesFor(int n, int m)
     const std::size_t bins = std::size_t(p / 2 + 1);
     const std::size_t grid = std::size_t(g) * std::size_t(rowLength(g)) * 16;
     const std::size_t result = std::size_t(n) * std::size_t(n) * 8;
-    const std::size_t rows = std::size_t(p) * 8 + bins * 16;
+    const std::size_t rows
+        = std::size_t(p) * 8 + bins * 16 + std::size_t(g) * std::size_t(kColBlock) * 16;
     const std::size_t tables = bins * 32 + std::size_t(n) * 8 + std::size_t(kTableRes + 2) * kW * 8
         + std::size_t(g / kBandRows + 2) * 8 * 2;
-    // Up to two points per bin and projection (position and value), and the
-    // projections' steps.
-    const std::size_t points = std::size_t(m) * bins * 2 * 32 + std::size_t(m) * 32;
+    // Up to two points per bin and projection (places), their values, and the
+    // projections' steps while the places are made.
+    const std::size_t points = std::size_t(m) * bins * 2 * sizeof(Tap) + std::size_t(m) * bins * 32
+        + std::size_t(m) * 32;
     return grid + result + rows + tables + points;
 }
 
@@ -162,21 +166,25 @@ void FourierRecon::release()
 {
     FftwPlanner::destroy(rowPlan_);
     FftwPlanner::destroy(colPlan_);
+    FftwPlanner::destroy(colTailPlan_);
     FftwPlanner::destroy(lowRowsPlan_);
     FftwPlanner::destroy(highRowsPlan_);
     FftwPlanner::free(row_);
     FftwPlanner::free(rowSpec_);
     FftwPlanner::free(grid_);
-    rowPlan_ = colPlan_ = lowRowsPlan_ = highRowsPlan_ = nullptr;
+    FftwPlanner::free(colBuf_);
+    rowPlan_ = colPlan_ = colTailPlan_ = lowRowsPlan_ = highRowsPlan_ = nullptr;
+    colBuf_ = nullptr;
     row_ = rowSpec_ = grid_ = nullptr;
     weight_.clear();
     deapod_.clear();
     table_.clear();
     result_.clear();
     result_.shrink_to_fit();
-    for (auto *v : { &dirs_, &points_ })
-        std::vector<double>().swap(*v);
-    std::vector<std::size_t>().swap(start_);
+    std::vector<double>().swap(values_);
+    std::vector<Tap>().swap(taps_);
+    fastTaps_ = 0;
+    geometryRows_ = 0;
     n_ = m_ = p_ = g_ = rowLen_ = kmax_ = 0;
     resultValid_ = false;
 }
@@ -195,7 +203,9 @@ bool FourierRecon::prepare(int n, ReconFilterKind kind)
     grid_ = reinterpret_cast<double *>(FftwPlanner::allocComplex(cells));
     row_ = FftwPlanner::allocReal(std::size_t(p));
     rowSpec_ = reinterpret_cast<double *>(FftwPlanner::allocComplex(std::size_t(p / 2 + 1)));
-    bool ok = grid_ && row_ && rowSpec_;
+    colBuf_ = reinterpret_cast<double *>(
+        FftwPlanner::allocComplex(std::size_t(g) * std::size_t(kColBlock)));
+    bool ok = grid_ && row_ && rowSpec_ && colBuf_;
 #ifdef __linux__
     // Spreading walks the grid across its rows: with 4 KiB pages nearly every
     // point needs another page-table walk. Large pages, where the system
@@ -220,10 +230,20 @@ bool FourierRecon::prepare(int n, ReconFilterKind kind)
         const int len[1] = { g };
         const int cols = g / 2 + 1;
         const int rowsKept = n / 2;
+        // The columns go kColBlock at a time through a buffer held in the
+        // processor's cache ([z][column]); the grid's own stride of a row
+        // makes every step of a transform read from another page.
+        fftw_complex *block = reinterpret_cast<fftw_complex *>(colBuf_);
+        const int tail = cols % kColBlock;
         colPlan_ = FftwPlanner::planLocked([&] {
-            return fftw_plan_many_dft(1, len, cols, grid, nullptr, rowLen, 1, grid, nullptr, rowLen,
-                1, FFTW_BACKWARD, FFTW_ESTIMATE);
+            return fftw_plan_many_dft(1, len, kColBlock, block, nullptr, kColBlock, 1, block,
+                nullptr, kColBlock, 1, FFTW_BACKWARD, FFTW_ESTIMATE);
         });
+        if (tail > 0)
+            colTailPlan_ = FftwPlanner::planLocked([&] {
+                return fftw_plan_many_dft(1, len, tail, block, nullptr, kColBlock, 1, block,
+                    nullptr, kColBlock, 1, FFTW_BACKWARD, FFTW_ESTIMATE);
+            });
         fftw_complex *upper = grid + std::size_t(g - rowsKept) * std::size_t(rowLen);
         double *upperOut = out + std::size_t(g - rowsKept) * std::size_t(rowLen) * 2;
         lowRowsPlan_ = FftwPlanner::planLocked([&] {
@@ -234,7 +254,7 @@ bool FourierRecon::prepare(int n, ReconFilterKind kind)
             return fftw_plan_many_dft_c2r(1, len, rowsKept, upper, nullptr, 1, rowLen, upperOut,
                 nullptr, 1, 2 * rowLen, FFTW_ESTIMATE);
         });
-        ok = rowPlan_ && colPlan_ && lowRowsPlan_ && highRowsPlan_;
+        ok = rowPlan_ && colPlan_ && (tail == 0 || colTailPlan_) && lowRowsPlan_ && highRowsPlan_;
     }
     if (ok) {
         try {
@@ -327,126 +347,273 @@ void FourierRecon::spreadWrapped(
     }
 }
 
+namespace {
+
+// Fraction steps of a point's position within a grid cell, and the table rows
+// they fall between.
+constexpr int kFracSteps = 65536;
+constexpr int kFracPerRow = kFracSteps / kTableRes;
+static_assert(kFracSteps % kTableRes == 0, "a table row spans whole fraction steps");
+// Offset of jx0 in a stored cell, so that taps reaching left of column 0 stay
+// non-negative.
+constexpr int kCellBias = 16;
+// A stored cell holds the row and the biased column in 16 bits each.
+static_assert((3 * kMaxN + 1) / 2 + 64 < 65536, "the largest grid's rows and columns fit 16 bits");
+constexpr std::uint32_t kConjugate = 0x80000000u;
+constexpr std::uint32_t kValueMask = 0x7fffffffu;
+
+// The first tap j0 = ceil(a - W/2) and the fraction (j0 - (a - W/2)) in
+// 1 / kFracSteps cells, rounded.
+inline void firstTap(double a, int &j0, std::uint16_t &frac)
+{
+    const double b = a - 0.5 * kW;
+    int j = int(b);
+    if (double(j) < b)
+        ++j;
+    j0 = j;
+    // j - b lies in [0, 1): rounding by truncation of a non-negative value.
+    const int f = int((double(j) - b) * kFracSteps + 0.5);
+    frac = std::uint16_t(std::min(std::max(f, 0), kFracSteps - 1));
+}
+
+// The W tap weights of a point at fraction frac, interpolated in the table.
+void tapWeights(const double *tab, std::uint16_t frac, double *w)
+{
+    const int r = frac / kFracPerRow;
+    const double d = double(frac % kFracPerRow) * (1.0 / kFracPerRow);
+    const double *t0 = tab + std::size_t(r) * kW;
+    const double *t1 = t0 + kW;
+    for (int q = 0; q < kW; ++q)
+        w[q] = t0[q] + d * (t1[q] - t0[q]);
+}
+
+} // namespace
+
 #if defined(__x86_64__) || defined(__i386__)
 // The fast path of spreading with AVX2 and FMA: one grid row of a point's W = 4
-// taps is four complex values, two 256-bit registers. Points whose taps reach
-// jx <= 0 or jx >= G/2 are returned through `rest` for the general path.
+// taps is four complex values, two 256-bit registers. Only points whose taps
+// stay within 1 <= jx <= G/2 - 1 come here.
 static_assert(kW == 4, "the vector path holds one row of taps in two registers");
-__attribute__((target("avx2,fma"))) std::size_t spreadAvx2(const double *pts, std::size_t count,
-    const double *tab, double *grid, int g, std::size_t stride, std::vector<std::size_t> &rest)
+__attribute__((target("avx2,fma"))) void spreadAvx2(const FourierRecon::Tap *taps,
+    std::size_t count, const double *values, const double *tab, double *grid, int g,
+    std::size_t stride)
 {
-    const int half = g / 2;
-    std::size_t done = 0;
-    for (std::size_t o = 0; o < count; ++o, pts += 4) {
-        const double ax = pts[0], az = pts[1];
-        const double bx = ax - 0.5 * kW, bz = az - 0.5 * kW;
-        int jx = int(bx), jz = int(bz);
-        if (double(jx) < bx)
-            ++jx;
-        if (double(jz) < bz)
-            ++jz;
-        if (jx < 1 || jx + kW - 1 > half - 1) {
-            rest.push_back(o);
-            continue;
-        }
-        const double fx = (double(jx) - bx) * kTableRes, fz = (double(jz) - bz) * kTableRes;
-        int rx = int(fx), rz = int(fz);
-        rx = rx < 0 ? 0 : (rx > kTableRes ? kTableRes : rx);
-        rz = rz < 0 ? 0 : (rz > kTableRes ? kTableRes : rz);
+    const __m128d flip[2] = { _mm_setzero_pd(), _mm_set_pd(-0.0, 0.0) };
+    const __m256d step = _mm256_set1_pd(1.0 / kFracPerRow);
+    constexpr std::size_t ahead = 16;
+    for (std::size_t o = 0; o < count; ++o) {
+        const FourierRecon::Tap &t = taps[o];
+        if (o + ahead < count)
+            _mm_prefetch(reinterpret_cast<const char *>(
+                             values + 2 * std::size_t(taps[o + ahead].value & kValueMask)),
+                _MM_HINT_T0);
+        const __m128d v1 = _mm_xor_pd(
+            _mm_loadu_pd(values + 2 * std::size_t(t.value & kValueMask)), flip[t.value >> 31]);
+        const __m256d v = _mm256_broadcast_pd(&v1);
+        const int jx = int(t.cell & 0xffffu) - kCellBias;
+        const int jz = int(t.cell >> 16);
+        const int rx = t.fx / kFracPerRow, rz = t.fz / kFracPerRow;
         const double *tx = tab + std::size_t(rx) * kW;
         const double *tz = tab + std::size_t(rz) * kW;
         const __m256d tx0 = _mm256_loadu_pd(tx), tx1 = _mm256_loadu_pd(tx + kW);
         const __m256d wx
-            = _mm256_fmadd_pd(_mm256_set1_pd(fx - double(rx)), _mm256_sub_pd(tx1, tx0), tx0);
+            = _mm256_fmadd_pd(_mm256_mul_pd(_mm256_set1_pd(double(t.fx % kFracPerRow)), step),
+                _mm256_sub_pd(tx1, tx0), tx0);
         const __m256d tz0 = _mm256_loadu_pd(tz), tz1 = _mm256_loadu_pd(tz + kW);
         const __m256d wz
-            = _mm256_fmadd_pd(_mm256_set1_pd(fz - double(rz)), _mm256_sub_pd(tz1, tz0), tz0);
+            = _mm256_fmadd_pd(_mm256_mul_pd(_mm256_set1_pd(double(t.fz % kFracPerRow)), step),
+                _mm256_sub_pd(tz1, tz0), tz0);
         // (w0, w0, w1, w1) and (w2, w2, w3, w3): each weight on a complex pair.
         const __m256d wxLo = _mm256_permute4x64_pd(wx, 0x50);
         const __m256d wxHi = _mm256_permute4x64_pd(wx, 0xFA);
-        const __m256d v = _mm256_setr_pd(pts[2], pts[3], pts[2], pts[3]);
         alignas(32) double wzs[4];
         _mm256_store_pd(wzs, wz);
         double *base = grid + std::size_t(jx) * 2;
         for (int r = 0; r < kW; ++r) {
             int row = jz + r;
-            if (row < 0)
-                row += g;
-            else if (row >= g)
+            if (row >= g)
                 row -= g;
             double *cell = base + std::size_t(row) * stride;
             const __m256d vr = _mm256_mul_pd(v, _mm256_set1_pd(wzs[r]));
             _mm256_storeu_pd(cell, _mm256_fmadd_pd(vr, wxLo, _mm256_loadu_pd(cell)));
             _mm256_storeu_pd(cell + 4, _mm256_fmadd_pd(vr, wxHi, _mm256_loadu_pd(cell + 4)));
         }
-        ++done;
     }
-    return done;
 }
 #endif
 
-void FourierRecon::spreadAll(std::size_t count)
+void FourierRecon::spreadAll()
 {
     const int g = g_;
-    const int half = g_ / 2;
     const std::size_t stride = std::size_t(rowLen_) * 2;
     const double *tab = table_.data();
+    const double *values = values_.data();
     double *const grid = grid_;
-    // The first tap j0 = ceil(a - W/2) and the W weights.
-    const auto taps = [tab](double a, int &j0, double *w) {
-        const double b = a - 0.5 * kW;
-        int j = int(b);
-        if (double(j) < b)
-            ++j;
-        j0 = j;
-        const double fr = (double(j) - b) * kTableRes;
-        int r = int(fr);
-        r = r < 0 ? 0 : (r > kTableRes ? kTableRes : r);
-        const double d = fr - double(r);
-        const double *t0 = tab + std::size_t(r) * kW;
-        const double *t1 = t0 + kW;
-        for (int q = 0; q < kW; ++q)
-            w[q] = t0[q] + d * (t1[q] - t0[q]);
+    const auto value = [values](const Tap &t, double &vr, double &vi) {
+        const double *v = values + 2 * std::size_t(t.value & kValueMask);
+        vr = v[0];
+        vi = (t.value & kConjugate) ? -v[1] : v[1];
     };
+    const std::size_t fast = fastTaps_;
 #if defined(__x86_64__) || defined(__i386__)
-    if (vectorSpread_) {
-        std::vector<std::size_t> rest;
-        spreadAvx2(points_.data(), count, tab, grid, g, stride, rest);
-        for (std::size_t o : rest) {
-            const double *pt = points_.data() + 4 * o;
-            int jx0, jz0;
-            double wx[kW], wz[kW];
-            taps(pt[0], jx0, wx);
-            taps(pt[1], jz0, wz);
-            spreadWrapped(jx0, jz0, wx, wz, pt[2], pt[3]);
-        }
-        return;
-    }
+    if (vectorSpread_)
+        spreadAvx2(taps_.data(), fast, values, tab, grid, g, stride);
 #endif
-    const double *pts = points_.data();
-    for (std::size_t o = 0; o < count; ++o, pts += 4) {
-        const double ax = pts[0], az = pts[1], vr = pts[2], vi = pts[3];
-        int jx0, jz0;
-        double wx[kW], wz[kW];
-        taps(ax, jx0, wx);
-        taps(az, jz0, wz);
-        if (jx0 < 1 || jx0 + kW - 1 > half - 1) {
-            spreadWrapped(jx0, jz0, wx, wz, vr, vi);
-            continue;
-        }
-        double *base = grid + std::size_t(jx0) * 2;
-        for (int r = 0; r < kW; ++r) {
-            int row = jz0 + r;
-            if (row < 0)
-                row += g;
-            else if (row >= g)
-                row -= g;
-            double *cell = base + std::size_t(row) * stride;
-            const double cr = vr * wz[r], ci = vi * wz[r];
-            for (int q = 0; q < kW; ++q) {
-                cell[2 * q] += cr * wx[q];
-                cell[2 * q + 1] += ci * wx[q];
+    if (!vectorSpread_) {
+        for (std::size_t o = 0; o < fast; ++o) {
+            const Tap &t = taps_[o];
+            double vr, vi, wx[kW], wz[kW];
+            value(t, vr, vi);
+            tapWeights(tab, t.fx, wx);
+            tapWeights(tab, t.fz, wz);
+            double *base = grid + std::size_t(int(t.cell & 0xffffu) - kCellBias) * 2;
+            const int jz = int(t.cell >> 16);
+            for (int r = 0; r < kW; ++r) {
+                int row = jz + r;
+                if (row >= g)
+                    row -= g;
+                double *cell = base + std::size_t(row) * stride;
+                const double cr = vr * wz[r], ci = vi * wz[r];
+                for (int q = 0; q < kW; ++q) {
+                    cell[2 * q] += cr * wx[q];
+                    cell[2 * q + 1] += ci * wx[q];
+                }
             }
+        }
+    }
+    for (std::size_t o = fast; o < taps_.size(); ++o) {
+        const Tap &t = taps_[o];
+        double vr, vi, wx[kW], wz[kW];
+        value(t, vr, vi);
+        tapWeights(tab, t.fx, wx);
+        tapWeights(tab, t.fz, wz);
+        spreadWrapped(int(t.cell & 0xffffu) - kCellBias, int(t.cell >> 16), wx, wz, vr, vi);
+    }
+}
+
+bool FourierRecon::makeGeometry(int rows, double angleOffsetDeg)
+{
+    geometryRows_ = 0;
+    const int g = g_;
+    const std::size_t bins = std::size_t(kmax_ + 1);
+    if (std::size_t(rows) * bins * 2 > std::size_t(kValueMask)) {
+        qDebug().noquote()
+            << QString("Can't grid a sinogram of %1 x %2 : too many points").arg(n_).arg(rows);
+        return false;
+    }
+    const double ratio = double(g) / double(p_);
+    const int bands = (g + kBandRows - 1) / kBandRows;
+    std::vector<double> dirs;
+    std::vector<std::size_t> start;
+    try {
+        dirs.resize(std::size_t(rows) * 4);
+        start.assign(std::size_t(bands) + 2, 0);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    for (int i = 0; i < rows; ++i) {
+        const double theta = angleOffsetDeg * kPi / 180.0 + double(i) * kPi / double(rows);
+        const double c = std::cos(theta), s = std::sin(theta);
+        double *d = dirs.data() + 4 * std::size_t(i);
+        d[0] = ratio * c; // one bin along the ray, grid cells
+        d[1] = -ratio * s;
+        d[2] = double(g) * c; // one cycle per pixel
+        d[3] = -double(g) * s;
+    }
+    // Point (i, k, r): bin k of row i, and for r = 1 its replica one cycle per
+    // pixel lower (what the back-projection's linear interpolation adds above
+    // the row's Nyquist frequency).
+    const double *wt = weight_.data();
+    const auto hasPoint = [wt](std::size_t k, int r) {
+        const double *wk = wt + 4 * k + 2 * r;
+        return r == 0 || (k > 0 && (wk[0] != 0.0 || wk[1] != 0.0));
+    };
+    const double gd = double(g), halfG = 0.5 * gd;
+    const int half = g / 2;
+    // A point's tap: its position in grid cells (|nu| < 1 cycle per pixel, so
+    // one period at most is taken off; a point at jx < 0 as its mirror image,
+    // conjugated), and its slot: 0 ... bands - 1 by band of grid rows for the
+    // fast path, `bands` for points whose taps reach the columns 0 or G/2.
+    const auto place = [&](int i, std::size_t k, int r, Tap &t) {
+        const double *d = dirs.data() + 4 * std::size_t(i);
+        double ax = d[0] * double(k) - (r ? d[2] : 0.0);
+        double az = d[1] * double(k) - (r ? d[3] : 0.0);
+        if (ax >= halfG)
+            ax -= gd;
+        else if (ax < -halfG)
+            ax += gd;
+        if (az >= halfG)
+            az -= gd;
+        else if (az < -halfG)
+            az += gd;
+        bool conj = false;
+        if (ax < 0.0) {
+            ax = -ax;
+            az = -az;
+            conj = true;
+        }
+        int jx, jz;
+        firstTap(ax, jx, t.fx);
+        firstTap(az, jz, t.fz);
+        if (jz < 0)
+            jz += g;
+        t.cell = (std::uint32_t(jz) << 16) | std::uint32_t(jx + kCellBias);
+        t.value = std::uint32_t((std::size_t(i) * bins + k) * 2 + std::size_t(r))
+            | (conj ? kConjugate : 0u);
+        return (jx < 1 || jx + kW - 1 > half - 1) ? bands : jz / kBandRows;
+    };
+    for (int i = 0; i < rows; ++i)
+        for (std::size_t k = 0; k < bins; ++k)
+            for (int r = 0; r < 2; ++r)
+                if (hasPoint(k, r)) {
+                    Tap t;
+                    ++start[std::size_t(place(i, k, r, t)) + 1];
+                }
+    for (int b = 0; b <= bands; ++b)
+        start[std::size_t(b) + 1] += start[std::size_t(b)];
+    const std::size_t total = start[std::size_t(bands) + 1];
+    try {
+        taps_.resize(total);
+    } catch (const std::bad_alloc &) {
+        qDebug().noquote()
+            << QString("Can't grid a sinogram of %1 x %2 : no memory").arg(n_).arg(rows);
+        return false;
+    }
+    std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+    for (int i = 0; i < rows; ++i)
+        for (std::size_t k = 0; k < bins; ++k)
+            for (int r = 0; r < 2; ++r)
+                if (hasPoint(k, r)) {
+                    Tap t;
+                    const int b = place(i, k, r, t);
+                    taps_[fill[std::size_t(b)]++] = t;
+                }
+    fastTaps_ = start[std::size_t(bands)];
+    geometryRows_ = rows;
+    geometryOffset_ = angleOffsetDeg;
+    return true;
+}
+
+void FourierRecon::transformColumns()
+{
+    const int g = g_;
+    const int cols = g / 2 + 1;
+    const int kept = n_ / 2;
+    const std::size_t stride = std::size_t(rowLen_) * 2;
+    for (int c0 = 0; c0 < cols; c0 += kColBlock) {
+        const int nc = std::min(kColBlock, cols - c0);
+        const std::size_t bytes = std::size_t(nc) * 16;
+        for (int z = 0; z < g; ++z)
+            std::memcpy(colBuf_ + std::size_t(z) * kColBlock * 2,
+                grid_ + std::size_t(z) * stride + std::size_t(c0) * 2, bytes);
+        fftw_execute_dft(nc == kColBlock ? colPlan_ : colTailPlan_,
+            reinterpret_cast<fftw_complex *>(colBuf_), reinterpret_cast<fftw_complex *>(colBuf_));
+        // Only the rows Z = 0 ... N/2 - 1 and G - N/2 ... G - 1 are kept.
+        for (int z = 0; z < g; ++z) {
+            if (z == kept)
+                z = g - kept;
+            std::memcpy(grid_ + std::size_t(z) * stride + std::size_t(c0) * 2,
+                colBuf_ + std::size_t(z) * kColBlock * 2, bytes);
         }
     }
 }
@@ -465,118 +632,51 @@ bool FourierRecon::reconstruct(const double *sgm, int width, int rows, double x0
     }
     if (!preparedFor(n, kind) && !prepare(n, kind))
         return false;
+    // The points' places depend on the projections' count and angles only:
+    // made once and kept for the following slices.
+    if (!geometryFor(rows, angleOffsetDeg) && !makeGeometry(rows, angleOffsetDeg)) {
+        qDebug().noquote() << QString("Can't grid a sinogram of %1 x %2").arg(width).arg(rows);
+        return false;
+    }
     m_ = rows;
     const int p = p_;
     const int g = g_;
     const std::size_t rowDoubles = std::size_t(rowLen_) * 2;
-    std::memset(grid_, 0, std::size_t(g) * rowDoubles * sizeof(double));
-    const double ratio = double(g) / double(p);
     const std::size_t bins = std::size_t(kmax_ + 1);
-    const int bands = (g + kBandRows - 1) / kBandRows;
     try {
-        dirs_.resize(std::size_t(rows) * 4);
-        start_.assign(std::size_t(bands) + 1, 0);
+        values_.resize(std::size_t(rows) * bins * 4);
     } catch (const std::bad_alloc &) {
         qDebug().noquote()
             << QString("Can't grid a sinogram of %1 x %2 : no memory").arg(width).arg(rows);
         return false;
     }
-    for (int i = 0; i < rows; ++i) {
-        const double theta = angleOffsetDeg * kPi / 180.0 + double(i) * kPi / double(rows);
-        const double c = std::cos(theta), s = std::sin(theta);
-        double *d = dirs_.data() + 4 * std::size_t(i);
-        d[0] = ratio * c; // one bin along the ray, grid cells
-        d[1] = -ratio * s;
-        d[2] = double(g) * c; // one cycle per pixel
-        d[3] = -double(g) * s;
-    }
-    // Point (i, k, r): bin k of row i, and for r = 1 its replica one cycle per
-    // pixel lower (what the back-projection's linear interpolation adds above
-    // the row's Nyquist frequency). The points are laid out by band of grid
-    // rows, so that spreading them writes rows held in cache: first counted
-    // per band from the geometry alone, then written with their values.
+    std::memset(grid_, 0, std::size_t(g) * rowDoubles * sizeof(double));
+    // Each point's value: the row's spectrum times the bin's weight, for the
+    // bin itself and its replica, [i][k][r] as (re, im).
     const double *wt = weight_.data();
-    const auto hasPoint = [wt](std::size_t k, int r) {
-        const double *wk = wt + 4 * k + 2 * r;
-        return r == 0 || (k > 0 && (wk[0] != 0.0 || wk[1] != 0.0));
-    };
-    // A point's mapped position (see mapPoint(); |nu| < 1 cycle per pixel, so
-    // one period at most is taken off) and its band.
-    const double gd = double(g), halfG = 0.5 * gd;
-    const auto place = [&](int i, std::size_t k, int r, double &ax, double &az, double &cj) {
-        const double *d = dirs_.data() + 4 * std::size_t(i);
-        ax = d[0] * double(k) - (r ? d[2] : 0.0);
-        az = d[1] * double(k) - (r ? d[3] : 0.0);
-        if (ax >= halfG)
-            ax -= gd;
-        else if (ax < -halfG)
-            ax += gd;
-        if (az >= halfG)
-            az -= gd;
-        else if (az < -halfG)
-            az += gd;
-        cj = 1.0;
-        if (ax < 0.0) {
-            ax = -ax;
-            az = -az;
-            cj = -1.0;
-        }
-        const double b = az - 0.5 * kW;
-        int j = int(b);
-        if (double(j) < b)
-            ++j;
-        if (j < 0)
-            j += g;
-        return j / kBandRows;
-    };
-    for (int i = 0; i < rows; ++i)
-        for (std::size_t k = 0; k < bins; ++k)
-            for (int r = 0; r < 2; ++r)
-                if (hasPoint(k, r)) {
-                    double ax, az, cj;
-                    ++start_[std::size_t(place(i, k, r, ax, az, cj)) + 1];
-                }
-    for (int b = 0; b < bands; ++b)
-        start_[std::size_t(b) + 1] += start_[std::size_t(b)];
-    const std::size_t total = start_[std::size_t(bands)];
-    try {
-        points_.resize(total * 4);
-    } catch (const std::bad_alloc &) {
-        qDebug().noquote()
-            << QString("Can't grid a sinogram of %1 x %2 : no memory").arg(width).arg(rows);
-        return false;
-    }
-    std::vector<std::size_t> fill(start_.begin(), start_.end() - 1);
     for (int i = 0; i < rows; ++i) {
         const double *src = sgm + std::size_t(i) * std::size_t(width);
         std::memcpy(row_, src, std::size_t(n) * sizeof(double));
         std::fill(row_ + n, row_ + p, 0.0);
         fftw_execute(rowPlan_);
         const double *S = rowSpec_;
-        for (std::size_t k = 0; k < bins; ++k)
-            for (int r = 0; r < 2; ++r) {
-                if (!hasPoint(k, r))
-                    continue;
-                const double *wk = wt + 4 * k + 2 * r;
-                double vr = S[2 * k] * wk[0] - S[2 * k + 1] * wk[1];
-                double vi = S[2 * k] * wk[1] + S[2 * k + 1] * wk[0];
-                if (k == 0) {
-                    // Bin 0 is its own mirror: half of it here, the other
-                    // half through the real transform.
-                    vr *= 0.5;
-                    vi = 0.0;
-                }
-                double ax, az, cj;
-                const int b = place(i, k, r, ax, az, cj);
-                double *pt = points_.data() + 4 * fill[std::size_t(b)]++;
-                pt[0] = ax;
-                pt[1] = az;
-                pt[2] = vr;
-                pt[3] = cj * vi;
-            }
+        double *v = values_.data() + std::size_t(i) * bins * 4;
+        for (std::size_t k = 0; k < bins; ++k, v += 4) {
+            const double *wk = wt + 4 * k;
+            const double sr = S[2 * k], si = S[2 * k + 1];
+            v[0] = sr * wk[0] - si * wk[1];
+            v[1] = sr * wk[1] + si * wk[0];
+            v[2] = sr * wk[2] - si * wk[3];
+            v[3] = sr * wk[3] + si * wk[2];
+        }
+        // Bin 0 is its own mirror: half of it here, the other half through
+        // the real transform.
+        v = values_.data() + std::size_t(i) * bins * 4;
+        v[0] *= 0.5;
+        v[1] = 0.0;
     }
-    spreadAll(total);
-    fftw_execute(colPlan_);
+    spreadAll();
+    transformColumns();
     fftw_execute(lowRowsPlan_);
     fftw_execute(highRowsPlan_);
 

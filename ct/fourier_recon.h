@@ -28,14 +28,15 @@
 // being the polar Jacobian).
 //
 // Gridding: every point is spread onto a G x G Cartesian grid of the slice's
-// spectrum (G >= 2N, spacing 1 / G cycles per pixel, periodic: pixels sit at
+// spectrum (G >= 1.5 N, spacing 1 / G cycles per pixel, periodic: pixels sit at
 // whole numbers, so a point one cycle further lands on the same cells) with a
 // Kaiser-Bessel kernel of W taps per axis,
 //   phi(t) = I0(beta sqrt(1 - (2t / W)^2)) for |t| <= W / 2 (grid cells),
-//   beta = pi sqrt((W / s)^2 (s - 1/2)^2 - 0.8), s = G / N nominally 2,
+//   beta = pi sqrt((W / s)^2 (s - 1/2)^2 - 0.8), s = G / N nominally 1.5,
 // one 2-D inverse real FFT of size G x G gives the slice on a field of view of
 // G pixels, of which the central N x N are kept and divided by the kernel's
-// transform
+// transform (with W = 4, s = 1.5 the kernel's error stays well below the
+// replicas' 0.2 %; s = 2 made nearly twice the grid for no visible gain)
 //   phi^(xi) = W sinh(sqrt(beta^2 - (pi W xi)^2)) / sqrt(beta^2 - (pi W xi)^2),
 // at xi = X / G and Z / G (the apodisation correction).
 //
@@ -47,10 +48,14 @@
 //
 // One object serves one calculator in one thread. Its plans are made once per
 // size through the shared FFTW planner (serialised) and executed on its own
-// buffers. Memory for N x M: the grid, G rows of a little over G/2 + 1
-// complex values (16 bytes each), the N x N result (8 bytes each), up to
-// 2 M (P/2 + 1) points of 32 bytes, and O(N + M) tables; bytesFor() tells
-// (about 0.4 GB for 2048 x 1800).
+// buffers, the grid's columns a few at a time through a small buffer. The
+// points' places on the grid depend on N, M, the filter (which replicas
+// exist) and the angle offset, not on the data: they are made once and kept
+// for the following slices. Memory for N x M: the grid, G rows of a little
+// over G/2 + 1 complex values (16 bytes each), the N x N result (8 bytes
+// each), up to 2 M (P/2 + 1) places of 12 bytes, M (P/2 + 1) pairs of values
+// of 32 bytes, and O(N + M) tables; bytesFor() tells (about 0.32 GB for
+// 2048 x 1800).
 #include "ct/bp_kernel.h"
 #include "ct/recon_filter.h"
 
@@ -69,8 +74,10 @@ public:
 
     // Kernel taps per axis.
     static constexpr int kernelWidth = 4;
+    // Grid columns transformed together.
+    static constexpr int columnBlock = 8;
 
-    // The grid length G for N: the smallest even 2^a 3^b 5^c 7^d >= max(2N, 16);
+    // The grid length G for N: the smallest even 2^a 3^b 5^c 7^d >= max(1.5 N, 16);
     // 0 when N < 2 or too large to address.
     static int gridLengthFor(int n);
     // Bytes an object holds at most after a slice of N x M (grid, result,
@@ -118,13 +125,35 @@ public:
     double resultMin() const { return resultMin_; }
     double resultMax() const { return resultMax_; }
 
+    // Where one point goes on the grid: its first tap's cell (row jz0 << 16 |
+    // jx0 + 16, jz0 taken modulo G), the fractions of a cell from there to
+    // the point's lower reach along x and z in 1 / 65536 cells, and which
+    // value it carries (index into the values [i][k][r], the top bit set when
+    // the point stands for its mirror image and takes the conjugate).
+    struct Tap {
+        std::uint32_t cell;
+        std::uint32_t value;
+        std::uint16_t fx;
+        std::uint16_t fz;
+    };
+    // True when the points' places made last are those of rows projections
+    // from this angle offset (kept until another N, filter or either differ).
+    bool geometryFor(int rows, double angleOffsetDeg) const
+    {
+        return geometryRows_ > 0 && rows == geometryRows_ && angleOffsetDeg == geometryOffset_;
+    }
+
 private:
-    // Spreads the first count points of points_ onto the grid.
-    void spreadAll(std::size_t count);
+    // Places every point of rows projections from this angle offset on the
+    // grid (taps_, fastTaps_); false when the memory cannot be had.
+    bool makeGeometry(int rows, double angleOffsetDeg);
+    // Spreads every point of taps_ with its value from values_ onto the grid.
+    void spreadAll();
+    // The inverse transform along z of every column jx = 0 ... G/2, leaving
+    // the rows the row transforms read.
+    void transformColumns();
     // The general path of spreadAll for taps near jx = 0 or G/2.
     void spreadWrapped(int jx0, int jz0, const double *wx, const double *wz, double vr, double vi);
-    // Asks the processor for the grid cells of a point at (ax, az).
-    void prefetch(double ax, double az) const;
 
     BpNormalisation norm_;
     int n_ = 0;
@@ -146,15 +175,21 @@ private:
     double *rowSpec_ = nullptr; // P/2 + 1 complex values, (re, im)
     double *grid_ = nullptr; // G rows of G/2 + 1 complex values; the real output in place
     fftw_plan_s *rowPlan_ = nullptr; // real-to-complex, length P
-    fftw_plan_s *colPlan_ = nullptr; // columns along z, complex, in place
+    double *colBuf_ = nullptr; // G x columnBlock complex values, [z][column]
+    fftw_plan_s *colPlan_ = nullptr; // columnBlock columns along z, complex, in colBuf_
+    fftw_plan_s *colTailPlan_ = nullptr; // the last (G/2 + 1) % columnBlock columns
     fftw_plan_s *lowRowsPlan_ = nullptr; // rows 0 ... N/2 - 1, complex-to-real, in place
     fftw_plan_s *highRowsPlan_ = nullptr; // rows G - N/2 ... G - 1
-    // Per slice: per projection the steps of one bin and of one cycle per
-    // pixel (dx, dz, gx, gz); the points in band order, each as mapped
-    // position and value (ax, az, re, im); each band's first point.
-    std::vector<double> dirs_;
-    std::vector<double> points_;
-    std::vector<std::size_t> start_;
+    // The points, by band of kBandRows grid rows for the fast path (the
+    // first fastTaps_), then those reaching the columns 0 or G/2; made for
+    // geometryRows_ projections from geometryOffset_ degrees.
+    std::vector<Tap> taps_;
+    std::size_t fastTaps_ = 0;
+    int geometryRows_ = 0;
+    double geometryOffset_ = 0.0;
+    // Per slice: each point's value, the row's spectrum times the bin's
+    // weight, [i][k][r] as (re, im).
+    std::vector<double> values_;
     std::vector<double> result_;
     bool resultValid_ = false;
     double resultMin_ = 0.0;

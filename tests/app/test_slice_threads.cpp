@@ -55,6 +55,30 @@ QByteArray readAll(const QString &fname)
 class TestSliceThreads : public QObject {
     Q_OBJECT
 
+    // Runs one command line as a batch does; false when it cleared ok.
+    static bool exec(Body &body, CommandTable &table, const QString &line)
+    {
+        body.batch()->setOk(true);
+        table.exec(BatchCmd(line));
+        return body.batch()->isOk();
+    }
+
+    // Writes the phantom scan into dir/scan and loads it on a vertical axis,
+    // with its I0 and BG when flats is set.
+    static void loadScan(Body &body, CommandTable &table, const QTemporaryDir &dir, bool flats)
+    {
+        QVERIFY(writePhantomScan(dir.filePath("scan")));
+        const QString scan = QDir(dir.filePath("scan")).absolutePath();
+        QVERIFY(exec(body, table, "ct_rot_ax_is_v 1"));
+        QVERIFY(exec(body, table, QString("images_load %1 proj_*.img").arg(scan)));
+        QTRY_VERIFY_WITH_TIMEOUT(!body.isLoading(), 30000);
+        if (!flats)
+            return;
+        QVERIFY(exec(body, table, QString("i0_load %1/I0.img").arg(scan)));
+        QVERIFY(exec(body, table, QString("bg_load %1/BG.img").arg(scan)));
+        QTRY_VERIFY_WITH_TIMEOUT(!body.isLoading(), 30000);
+    }
+
     // A job on the scan in dir/scan that saves TIFF and data files of the
     // slices from..to into dir/out; autoExec 0 reconstructs the one slice `from`.
     static QString job(int from, int to, int threads, bool autoExec, const QString &out)
@@ -128,21 +152,13 @@ private slots:
     {
         QTemporaryDir tmp;
         QVERIFY(tmp.isValid());
-        QVERIFY(writePhantomScan(tmp.filePath("scan")));
         Body body(2, nullptr);
         CommandTable table(body);
-        const auto run = [&](const QString &line) {
-            body.batch()->setOk(true);
-            table.exec(BatchCmd(line));
-            QVERIFY2(body.batch()->isOk(), qPrintable(line));
-        };
-        const QString scan = QDir(tmp.filePath("scan")).absolutePath();
-        run("ct_rot_ax_is_v 1");
-        run(QString("images_load %1 proj_*.img").arg(scan));
-        QTRY_VERIFY_WITH_TIMEOUT(!body.isLoading(), 30000);
-        run(QString("i0_load %1/I0.img").arg(scan));
-        run(QString("bg_load %1/BG.img").arg(scan));
-        QTRY_VERIFY_WITH_TIMEOUT(!body.isLoading(), 30000);
+        const auto run
+            = [&](const QString &line) { QVERIFY2(exec(body, table, line), qPrintable(line)); };
+        loadScan(body, table, tmp, true);
+        if (QTest::currentTestFailed())
+            return;
         run("ct_proc_slice 1");
         run(QString("ct_cor %1").arg(kWidth / 2 - 0.25));
         run("calc_ct1 1");
@@ -174,18 +190,13 @@ private slots:
     {
         QTemporaryDir tmp;
         QVERIFY(tmp.isValid());
-        QVERIFY(writePhantomScan(tmp.filePath("scan")));
         Body body(2, nullptr);
         CommandTable table(body);
-        const auto run = [&](const QString &line) {
-            body.batch()->setOk(true);
-            table.exec(BatchCmd(line));
-            QVERIFY2(body.batch()->isOk(), qPrintable(line));
-        };
-        const QString scan = QDir(tmp.filePath("scan")).absolutePath();
-        run("ct_rot_ax_is_v 1");
-        run(QString("images_load %1 proj_*.img").arg(scan));
-        QTRY_VERIFY_WITH_TIMEOUT(!body.isLoading(), 30000);
+        const auto run
+            = [&](const QString &line) { QVERIFY2(exec(body, table, line), qPrintable(line)); };
+        loadScan(body, table, tmp, false);
+        if (QTest::currentTestFailed())
+            return;
         run(QString("ct_cor %1").arg(kWidth / 2 - 0.25));
         run("calc_ct2 1");
         run("ct_auto_exec 1");

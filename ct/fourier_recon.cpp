@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <mutex>
 
 namespace {
 
@@ -182,9 +183,7 @@ void FourierRecon::release()
     result_.clear();
     result_.shrink_to_fit();
     std::vector<double>().swap(values_);
-    std::vector<Tap>().swap(taps_);
-    fastTaps_ = 0;
-    geometryRows_ = 0;
+    geometry_.reset();
     n_ = m_ = p_ = g_ = rowLen_ = kmax_ = 0;
     resultValid_ = false;
 }
@@ -454,14 +453,15 @@ void FourierRecon::spreadAll()
         vr = v[0];
         vi = (t.value & kConjugate) ? -v[1] : v[1];
     };
-    const std::size_t fast = fastTaps_;
+    const std::vector<Tap> &taps = geometry_->taps;
+    const std::size_t fast = geometry_->fast;
 #if defined(__x86_64__) || defined(__i386__)
     if (vectorSpread_)
-        spreadAvx2(taps_.data(), fast, values, tab, grid, g, stride);
+        spreadAvx2(taps.data(), fast, values, tab, grid, g, stride);
 #endif
     if (!vectorSpread_) {
         for (std::size_t o = 0; o < fast; ++o) {
-            const Tap &t = taps_[o];
+            const Tap &t = taps[o];
             double vr, vi, wx[kW], wz[kW];
             value(t, vr, vi);
             tapWeights(tab, t.fx, wx);
@@ -481,8 +481,8 @@ void FourierRecon::spreadAll()
             }
         }
     }
-    for (std::size_t o = fast; o < taps_.size(); ++o) {
-        const Tap &t = taps_[o];
+    for (std::size_t o = fast; o < taps.size(); ++o) {
+        const Tap &t = taps[o];
         double vr, vi, wx[kW], wz[kW];
         value(t, vr, vi);
         tapWeights(tab, t.fx, wx);
@@ -491,25 +491,71 @@ void FourierRecon::spreadAll()
     }
 }
 
-bool FourierRecon::makeGeometry(int rows, double angleOffsetDeg)
+bool FourierRecon::Geometry::matches(
+    int otherN, ReconFilterKind otherKind, int otherRows, double otherOffsetDeg) const
 {
-    geometryRows_ = 0;
+    // The offset bit for bit: the places are made from its very value.
+    return n == otherN && kind == otherKind && rows == otherRows
+        && std::memcmp(&angleOffsetDeg, &otherOffsetDeg, sizeof(double)) == 0;
+}
+
+namespace {
+
+// Every object's points' places still in use, for the others to take.
+std::mutex geometryMutex;
+std::vector<std::weak_ptr<const FourierRecon::Geometry>> geometries;
+
+} // namespace
+
+bool FourierRecon::useGeometry(int rows, double angleOffsetDeg)
+{
+    geometry_.reset();
+    // Held while the places are made, so that a second calculator that needs
+    // the same ones waits for them instead of making its own.
+    std::lock_guard<std::mutex> lock(geometryMutex);
+    geometries.erase(std::remove_if(geometries.begin(), geometries.end(),
+                         [](const std::weak_ptr<const Geometry> &w) { return w.expired(); }),
+        geometries.end());
+    for (const std::weak_ptr<const Geometry> &w : geometries) {
+        std::shared_ptr<const Geometry> held = w.lock();
+        if (held && held->matches(n_, kind_, rows, angleOffsetDeg)) {
+            geometry_ = std::move(held);
+            return true;
+        }
+    }
+    std::shared_ptr<const Geometry> made = makeGeometry(rows, angleOffsetDeg);
+    if (!made)
+        return false;
+    try {
+        geometries.push_back(made);
+    } catch (const std::bad_alloc &) {
+        // Not shared then, but still usable.
+    }
+    geometry_ = std::move(made);
+    return true;
+}
+
+std::shared_ptr<FourierRecon::Geometry> FourierRecon::makeGeometry(
+    int rows, double angleOffsetDeg) const
+{
     const int g = g_;
     const std::size_t bins = std::size_t(kmax_ + 1);
     if (std::size_t(rows) * bins * 2 > std::size_t(kValueMask)) {
         qDebug().noquote()
             << QString("Can't grid a sinogram of %1 x %2 : too many points").arg(n_).arg(rows);
-        return false;
+        return nullptr;
     }
     const double ratio = double(g) / double(p_);
     const int bands = (g + kBandRows - 1) / kBandRows;
     std::vector<double> dirs;
     std::vector<std::size_t> start;
+    std::shared_ptr<Geometry> geo;
     try {
         dirs.resize(std::size_t(rows) * 4);
         start.assign(std::size_t(bands) + 2, 0);
+        geo = std::make_shared<Geometry>();
     } catch (const std::bad_alloc &) {
-        return false;
+        return nullptr;
     }
     for (int i = 0; i < rows; ++i) {
         const double theta = angleOffsetDeg * kPi / 180.0 + double(i) * kPi / double(rows);
@@ -572,12 +618,13 @@ bool FourierRecon::makeGeometry(int rows, double angleOffsetDeg)
     for (int b = 0; b <= bands; ++b)
         start[std::size_t(b) + 1] += start[std::size_t(b)];
     const std::size_t total = start[std::size_t(bands) + 1];
+    std::vector<Tap> &taps = geo->taps;
     try {
-        taps_.resize(total);
+        taps.resize(total);
     } catch (const std::bad_alloc &) {
         qDebug().noquote()
             << QString("Can't grid a sinogram of %1 x %2 : no memory").arg(n_).arg(rows);
-        return false;
+        return nullptr;
     }
     std::vector<std::size_t> fill(start.begin(), start.end() - 1);
     for (int i = 0; i < rows; ++i)
@@ -586,12 +633,14 @@ bool FourierRecon::makeGeometry(int rows, double angleOffsetDeg)
                 if (hasPoint(k, r)) {
                     Tap t;
                     const int b = place(i, k, r, t);
-                    taps_[fill[std::size_t(b)]++] = t;
+                    taps[fill[std::size_t(b)]++] = t;
                 }
-    fastTaps_ = start[std::size_t(bands)];
-    geometryRows_ = rows;
-    geometryOffset_ = angleOffsetDeg;
-    return true;
+    geo->fast = start[std::size_t(bands)];
+    geo->n = n_;
+    geo->kind = kind_;
+    geo->rows = rows;
+    geo->angleOffsetDeg = angleOffsetDeg;
+    return geo;
 }
 
 void FourierRecon::transformColumns()
@@ -634,7 +683,7 @@ bool FourierRecon::reconstruct(const double *sgm, int width, int rows, double x0
         return false;
     // The points' places depend on the projections' count and angles only:
     // made once and kept for the following slices.
-    if (!geometryFor(rows, angleOffsetDeg) && !makeGeometry(rows, angleOffsetDeg)) {
+    if (!geometryFor(rows, angleOffsetDeg) && !useGeometry(rows, angleOffsetDeg)) {
         qDebug().noquote() << QString("Can't grid a sinogram of %1 x %2").arg(width).arg(rows);
         return false;
     }

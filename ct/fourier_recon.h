@@ -61,6 +61,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 struct fftw_plan_s;
@@ -136,18 +137,42 @@ public:
         std::uint16_t fx;
         std::uint16_t fz;
     };
-    // True when the points' places made last are those of rows projections
-    // from this angle offset (kept until another N, filter or either differ).
+    // The points' places for one N, filter, projection count and angle offset:
+    // by band of kBandRows grid rows for the fast path (the first `fast`),
+    // then those reaching the columns 0 or G/2. Never changed once made, and
+    // shared by every object of the process that reconstructs with the same
+    // four (a range run's calculators make it once between them).
+    struct Geometry {
+        int n = 0;
+        ReconFilterKind kind = ReconFilterKind::Ramp;
+        int rows = 0;
+        double angleOffsetDeg = 0.0;
+        std::vector<Tap> taps;
+        std::size_t fast = 0;
+        bool matches(
+            int otherN, ReconFilterKind otherKind, int otherRows, double otherOffsetDeg) const;
+    };
+    // True when the points' places held are those of rows projections from
+    // this angle offset (kept until another N, filter or either differ).
     bool geometryFor(int rows, double angleOffsetDeg) const
     {
-        return geometryRows_ > 0 && rows == geometryRows_ && angleOffsetDeg == geometryOffset_;
+        return geometry_ && geometry_->matches(n_, kind_, rows, angleOffsetDeg);
+    }
+    // True when both objects hold the same points' places (not a copy).
+    bool sharesGeometryWith(const FourierRecon &other) const
+    {
+        return geometry_ && geometry_ == other.geometry_;
     }
 
 private:
+    // Takes the points' places of rows projections from this angle offset
+    // from another object that holds them, or makes them; false when the
+    // memory cannot be had.
+    bool useGeometry(int rows, double angleOffsetDeg);
     // Places every point of rows projections from this angle offset on the
-    // grid (taps_, fastTaps_); false when the memory cannot be had.
-    bool makeGeometry(int rows, double angleOffsetDeg);
-    // Spreads every point of taps_ with its value from values_ onto the grid.
+    // grid; null when the memory cannot be had.
+    std::shared_ptr<Geometry> makeGeometry(int rows, double angleOffsetDeg) const;
+    // Spreads every point of geometry_ with its value from values_ onto the grid.
     void spreadAll();
     // The inverse transform along z of every column jx = 0 ... G/2, leaving
     // the rows the row transforms read.
@@ -180,13 +205,7 @@ private:
     fftw_plan_s *colTailPlan_ = nullptr; // the last (G/2 + 1) % columnBlock columns
     fftw_plan_s *lowRowsPlan_ = nullptr; // rows 0 ... N/2 - 1, complex-to-real, in place
     fftw_plan_s *highRowsPlan_ = nullptr; // rows G - N/2 ... G - 1
-    // The points, by band of kBandRows grid rows for the fast path (the
-    // first fastTaps_), then those reaching the columns 0 or G/2; made for
-    // geometryRows_ projections from geometryOffset_ degrees.
-    std::vector<Tap> taps_;
-    std::size_t fastTaps_ = 0;
-    int geometryRows_ = 0;
-    double geometryOffset_ = 0.0;
+    std::shared_ptr<const Geometry> geometry_;
     // Per slice: each point's value, the row's spectrum times the bin's
     // weight, [i][k][r] as (re, im).
     std::vector<double> values_;

@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -366,9 +367,12 @@ private slots:
 
     // One object kept from slice to slice, as a calculator keeps it, through
     // other data, angle offsets, projection counts, filters and sizes (tiny
-    // ones too) and back: every result bit for bit what a fresh object gives,
-    // so no place on the grid made for one case is used for another.
-    void keptObjectMatchesFreshOne()
+    // ones too) and back, and one object per case all alive at once, as
+    // calculators side by side hold them: every result bit for bit what an
+    // object alone in the process gives, so no place on the grid made for one
+    // case is used for another, and objects of the same case share one set of
+    // places.
+    void keptAndSharedPlacesMatchFreshOnes()
     {
         struct Case {
             int width, m;
@@ -384,29 +388,60 @@ private slots:
             { 129, 181, 12.5, ReconFilterKind::Hann, 0.03 },
             { 129, 181, 12.5, ReconFilterKind::Ramp, 0.03 },
             { 129, 181, 12.5 + 1e-9, ReconFilterKind::Ramp, 0.03 },
+            { 128, 181, 12.5 + 1e-9, ReconFilterKind::Ramp, 0.03 },
             { 5, 3, 0.0, ReconFilterKind::RampPadded, 0.03 },
             { 76, 90, -40.0, ReconFilterKind::RampPadded, 0.03 },
             { 129, 180, 0.0, ReconFilterKind::RampPadded, 0.02 },
         };
-        FourierRecon kept(BpNormalisation::Parallel);
-        std::vector<double> first;
-        for (const Case &c : cases) {
+        const std::size_t count = std::size(cases);
+        const auto sinogram = [](const Case &c) {
             const int n = BpKernel::gridSizeFor(c.width);
             Phantom ph = sheppLogan(0.45 * n, c.mu);
             ph.components.push_back(dot(0.2 * n, -0.1 * n, 1.5, 0.05).components[0]);
-            const std::vector<double> sgm = sinogramOf(ph, c.width, c.m);
+            return sinogramOf(ph, c.width, c.m);
+        };
+        const auto resultOf = [](const FourierRecon &fr) {
+            return std::vector<double>(fr.result(), fr.result() + std::size_t(fr.n()) * fr.n());
+        };
+        // Each case alone: its object is gone before the next one starts.
+        std::vector<std::vector<double>> alone;
+        for (const Case &c : cases) {
+            const int n = BpKernel::gridSizeFor(c.width);
+            const std::vector<double> sgm = sinogram(c);
             FourierRecon fresh(BpNormalisation::Parallel);
-            QVERIFY(kept.reconstruct(sgm.data(), c.width, c.m, 0, 0, n, n, c.offset, c.kind));
             QVERIFY(fresh.reconstruct(sgm.data(), c.width, c.m, 0, 0, n, n, c.offset, c.kind));
-            QCOMPARE(kept.n(), n);
-            const std::vector<double> a(kept.result(), kept.result() + std::size_t(n) * n);
-            const std::vector<double> b(fresh.result(), fresh.result() + std::size_t(n) * n);
-            QVERIFY2(a == b,
-                qPrintable(QString("%1 x %2 from %3 degrees").arg(c.width).arg(c.m).arg(c.offset)));
-            if (first.empty())
-                first = a;
-            else if (&c == &cases[std::size(cases) - 1])
-                QVERIFY(a == first);
+            alone.push_back(resultOf(fresh));
+        }
+        QVERIFY(alone.front() == alone.back());
+        QVERIFY(alone[0] != alone[1]); // the data differ
+
+        FourierRecon kept(BpNormalisation::Parallel);
+        std::vector<std::unique_ptr<FourierRecon>> side;
+        for (std::size_t i = 0; i < count; ++i) {
+            const Case &c = cases[i];
+            const int n = BpKernel::gridSizeFor(c.width);
+            const std::vector<double> sgm = sinogram(c);
+            side.push_back(std::make_unique<FourierRecon>(BpNormalisation::Parallel));
+            FourierRecon &own = *side.back();
+            QVERIFY(own.reconstruct(sgm.data(), c.width, c.m, 0, 0, n, n, c.offset, c.kind));
+            QVERIFY(kept.reconstruct(sgm.data(), c.width, c.m, 0, 0, n, n, c.offset, c.kind));
+            const QString what = QString("case %1: %2 x %3 from %4 degrees")
+                                     .arg(i)
+                                     .arg(c.width)
+                                     .arg(c.m)
+                                     .arg(c.offset);
+            QVERIFY2(resultOf(own) == alone[i], qPrintable(what));
+            QVERIFY2(resultOf(kept) == alone[i], qPrintable(what));
+            QVERIFY2(kept.sharesGeometryWith(own), qPrintable(what));
+            // Objects of earlier cases share the places only when all four of
+            // N, filter, projection count and angle offset are the same.
+            for (std::size_t j = 0; j < i; ++j) {
+                const Case &o = cases[j];
+                const bool same = BpKernel::gridSizeFor(o.width) == n && o.m == c.m
+                    && o.offset == c.offset && o.kind == c.kind;
+                QVERIFY2(side[j]->sharesGeometryWith(own) == same,
+                    qPrintable(what + QString(" against case %1").arg(j)));
+            }
         }
     }
 
